@@ -1,0 +1,102 @@
+#include "app/main_flow.h"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "app/command_line.h"
+#include "app/ends.h"
+#include "app/errors.h"
+#include "platform/console/console.h"
+#include "platform/files/files.h"
+
+namespace {
+
+struct BannerLine {
+    int column;  // 0: an empty line
+    const char* text;
+};
+
+constexpr BannerLine bannerLines[] = {
+    {4, "*** QRV.BAS PROGRAM FIX UPLOAD to KTX or RVB ***"},
+    {21, "Version 1.62"},
+    {10, "Uploads the QRV program into the controller and checks every line."},
+    {12, "Maintained by the FixQRV developers."},
+    {0, ""},
+    {4, "RESTRICTION:"},
+    {0, ""},
+    {6, "KTX or RVB must be connected to PC RS232 COM port 1-256."},
+    {0, ""},
+};
+
+// Word 1 as a port number, written exactly as the table has it; 0 if not.
+int portNumberOfWord(const Text& word) {
+    for (int i = 1; i <= maxPortNumber; ++i)
+        if (portNumberText[static_cast<std::size_t>(i)] == word) return i;
+    return 0;
+}
+
+}  // namespace
+
+void startUp(const Text& commandLine) {
+    resetProgramState();
+    commandText = upperCaseCommand(commandTailOf(commandLine));
+    splitCommandLine();
+    commandText.clear();
+    setTitle("MERIDEX - FixQRV");
+    setColors(14, 1);
+    setScreenSize(80, 24);
+    clearScreen();
+}
+
+void showBanner() {
+    setColors(14, 1);
+    clearScreen();
+    newLine();
+    for (const BannerLine& line : bannerLines) {
+        if (line.column > 0) {
+            padToColumn(line.column);
+            printText(line.text);
+        }
+        newLine();
+    }
+}
+
+void dispatchAndRun() {
+    const Text& word = commandWords[1];
+    if (const int number = portNumberOfWord(word); number > 0) {
+        portNumber = number;
+    } else if (word == "C") {
+        // The remembered port is used without asking.
+    } else if (word.empty()) {
+        showBanner();
+    } else {
+        syntaxErrorExit();
+    }
+    // Port selection, the controller dialogue and the upload follow here;
+    // until they exist the run ends with the screen as it stands.
+    endRun();
+}
+
+int runProgram(const Text& commandLine) {
+    try {
+        prepareConsole();
+        startUp(commandLine);
+        dispatchAndRun();
+    } catch (const RunEnd& end) {
+        closeAllFiles();
+        restoreConsole(end.kind);
+        return end.exitCode;
+    } catch (const ErrorJump& jump) {
+        // Every handler has a place that catches it; reaching here is a
+        // programming error, reported after the terminal is back.
+        restoreConsole(EndKind::fatal);
+        std::fprintf(stderr, "fixqrv: run-time error %d reached no handler\n", jump.number);
+        return 255;
+    } catch (const std::bad_alloc&) {
+        restoreConsole(EndKind::fatal);
+        std::fprintf(stderr, "fixqrv: out of memory\n");
+        return 255;
+    }
+    return 0;
+}

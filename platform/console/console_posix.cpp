@@ -1,0 +1,240 @@
+// The console on a POSIX terminal.
+//
+// The program's grid is drawn at the top-left of the terminal with ANSI
+// sequences: each byte as its code page 437 glyph in UTF-8, colours with the
+// blue and red bits swapped (terminal colour order). Output of one console
+// operation is collected and written at once when the cursor is placed.
+// Keys are read raw (no echo, no line editing, no signals: Ctrl-C is byte 3)
+// and decoded into key strings. The terminal's modes, colours, cursor and
+// title are restored on every way out, fatal signals included.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/console/activity_posix.h"
+#include "platform/console/clock_seam.h"
+#include "platform/console/console_seam.h"
+#include "platform/console/cp437.h"
+#include "platform/console/key_decoder.h"
+
+namespace {
+
+constexpr int keyboardFd = 0;
+int screenFd = -1;  // -1: no terminal to show the screen on, output is lost
+bool rawApplied = false;
+termios savedModes{};
+bool restored = false;
+bool keyboardEnded = false;
+KeyDecoder decoder;
+std::string pending;  // output of the current operation
+int lastAttribute = -1;
+int gridRows = 24;
+bool cursorShown = true;
+std::vector<int> watched;
+
+// Written from a signal handler: a fixed buffer filled ahead of time.
+char signalRestore[64];
+std::size_t signalRestoreLength = 0;
+
+const int fatalSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGABRT,
+                            SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+
+void writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // terminal gone: output is lost
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void flush() {
+    if (screenFd >= 0 && !pending.empty()) writeAll(screenFd, pending.data(), pending.size());
+    pending.clear();
+}
+
+void prepareSignalRestore() {
+    const int n = std::snprintf(signalRestore, sizeof signalRestore,
+                                "\x1b[0m\x1b[?25h\x1b[%d;1H\n\x1b[23;0t", gridRows);
+    signalRestoreLength = n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+void onFatalSignal(int signalNumber) {
+    // Only async-signal-safe calls here.
+    if (rawApplied) tcsetattr(keyboardFd, TCSANOW, &savedModes);
+    if (screenFd >= 0) {
+        ssize_t ignored = write(screenFd, signalRestore, signalRestoreLength);
+        (void)ignored;
+    }
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+void applyRawModes() {
+    if (!isatty(keyboardFd) || tcgetattr(keyboardFd, &savedModes) != 0) return;
+    termios raw = savedModes;
+    raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY);
+    raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    raw.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
+    raw.c_cflag |= CS8;
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    // TCSANOW keeps keys typed ahead.
+    rawApplied = tcsetattr(keyboardFd, TCSANOW, &raw) == 0;
+}
+
+void appendAttribute(int attr) {
+    if (attr == lastAttribute) return;
+    lastAttribute = attr;
+    // Terminal colour order has the blue and red bits swapped.
+    auto terminalColour = [](int c) { return (c & 2) | ((c & 1) << 2) | ((c & 4) >> 2); };
+    const int fg = attr & 15;
+    const int bg = (attr >> 4) & 15;
+    pending += "\x1b[0;";
+    pending += std::to_string((fg & 8 ? 90 : 30) + terminalColour(fg));
+    pending += ';';
+    pending += std::to_string((bg & 8 ? 100 : 40) + terminalColour(bg));
+    pending += 'm';
+}
+
+void appendCells(int row, int column, const Cell* cells, int count) {
+    pending += "\x1b[" + std::to_string(row) + ';' + std::to_string(column) + 'H';
+    for (int i = 0; i < count; ++i) {
+        appendAttribute(cells[i].attr);
+        appendUtf8(pending, cp437ToUnicode(cells[i].ch));
+    }
+}
+
+void readKeyboard() {
+    if (keyboardEnded) return;
+    pollfd p{keyboardFd, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) return;
+    if (p.revents & POLLNVAL) {
+        keyboardEnded = true;
+        return;
+    }
+    char buffer[256];
+    const ssize_t n = read(keyboardFd, buffer, sizeof buffer);
+    if (n > 0) {
+        keyDecoderFeed(decoder, buffer, static_cast<std::size_t>(n), clockMonotonicSeconds());
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        keyboardEnded = true;  // end of input, or the terminal hung up
+    }
+}
+
+}  // namespace
+
+void watchDescriptor(int fd) {
+    if (std::find(watched.begin(), watched.end(), fd) == watched.end()) watched.push_back(fd);
+}
+
+void unwatchDescriptor(int fd) { std::erase(watched, fd); }
+
+void consoleSeamOpen() {
+    restored = false;
+    screenFd = isatty(STDOUT_FILENO) ? STDOUT_FILENO : (isatty(STDERR_FILENO) ? STDERR_FILENO : -1);
+    decoder = KeyDecoder{};
+    decoder.terminal = isatty(keyboardFd) != 0;
+    keyboardEnded = false;
+    applyRawModes();
+    prepareSignalRestore();
+    struct sigaction action {};
+    action.sa_handler = onFatalSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : fatalSignals) sigaction(s, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a vanished terminal makes writes fail, not kill us
+    // Save the title, start from a clean terminal.
+    pending += "\x1b[22;0t\x1b[0m\x1b[2J\x1b[H";
+    lastAttribute = -1;
+    flush();
+}
+
+void consoleSeamRestore(EndKind kind) {
+    if (restored) return;
+    restored = true;
+    pending += "\x1b[0m";
+    if (kind == EndKind::closing) {
+        pending += "\x1b[2J\x1b[H";
+    } else {
+        // Keep the last screen readable: continue below the grid.
+        pending += "\x1b[" + std::to_string(gridRows) + ";1H\n";
+    }
+    pending += "\x1b[?25h\x1b[23;0t";
+    flush();
+    if (rawApplied) tcsetattr(keyboardFd, TCSANOW, &savedModes);
+    rawApplied = false;
+    for (int s : fatalSignals) signal(s, SIG_DFL);
+}
+
+bool consoleSeamResize(int columns, int rows) {
+    winsize size{};
+    if (screenFd >= 0 && ioctl(screenFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 &&
+        size.ws_row > 0 && (size.ws_col < columns || size.ws_row < rows)) {
+        return false;
+    }
+    gridRows = rows;
+    prepareSignalRestore();
+    return true;
+}
+
+void consoleSeamDrawCells(int row, int column, const Cell* cells, int count) {
+    appendCells(row, column, cells, count);
+}
+
+void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows) {
+    for (int r = 1; r <= rows; ++r) appendCells(r, 1, &grid[static_cast<std::size_t>((r - 1) * columns)], columns);
+}
+
+void consoleSeamPlaceCursor(int row, int column, bool visible) {
+    pending += "\x1b[" + std::to_string(row) + ';' + std::to_string(column) + 'H';
+    if (visible != cursorShown) {
+        cursorShown = visible;
+        pending += visible ? "\x1b[?25h" : "\x1b[?25l";
+    }
+    flush();
+}
+
+void consoleSeamSetTitle(const std::string& title) {
+    pending += "\x1b]0;" + cp437ToUtf8(title) + '\a';
+    flush();
+}
+
+void consoleSeamBeep() {
+    pending += '\a';
+    flush();
+}
+
+std::string consoleSeamPollKey() {
+    readKeyboard();
+    // Once input has ended nothing more can complete a pending sequence.
+    return keyDecoderNext(decoder, keyboardEnded ? HUGE_VAL : clockMonotonicSeconds());
+}
+
+bool consoleSeamKeyboardEnded() { return keyboardEnded && decoder.pending.empty(); }
+
+void waitForActivity(int maxMilliseconds) {
+    std::vector<pollfd> fds;
+    if (!keyboardEnded) fds.push_back({keyboardFd, POLLIN, 0});
+    for (int fd : watched) fds.push_back({fd, POLLIN, 0});
+    int timeout = maxMilliseconds;
+    const double deadline = keyDecoderDeadline(decoder);
+    if (deadline >= 0) {
+        const double left = (deadline - clockMonotonicSeconds()) * 1000.0;
+        timeout = std::clamp(static_cast<int>(std::ceil(left)), 0, maxMilliseconds);
+    }
+    poll(fds.data(), fds.size(), timeout);
+}

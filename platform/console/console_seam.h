@@ -1,0 +1,56 @@
+// Screen and keyboard primitives under the portable console.
+//
+// The portable console (console.h) owns the authoritative cell grid, the
+// cursor and the colours. After every change it hands the changed cells to
+// this seam: a row segment, or the whole grid after clearing, scrolling and
+// resizing. A target only has to show cells and report keys:
+//   - a terminal draws the grid at its top-left with ANSI sequences,
+//   - the Windows console writes cell blocks,
+//   - the test double keeps a mirror grid for the tests to read.
+// Keys come as key strings: one character, or NUL and a PC scan code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/errors.h"
+
+struct Cell {
+    std::uint8_t ch = ' ';   // code page 437 byte
+    std::uint8_t attr = 7;   // background * 16 + foreground
+    bool operator==(const Cell&) const = default;
+};
+
+// Raw keyboard, title saved, screen ready. Called once before the program's
+// first statement.
+void consoleSeamOpen();
+
+// Undoes consoleSeamOpen for the way the run ended. Safe to call twice.
+void consoleSeamRestore(EndKind kind);
+
+// Whether the target can show a columns x rows grid; false means the size
+// is refused (the caller raises error 5).
+bool consoleSeamResize(int columns, int rows);
+
+// Shows count cells of row (1-based) from column (1-based).
+void consoleSeamDrawCells(int row, int column, const Cell* cells, int count);
+
+// Shows the whole grid, rows of `columns` cells from the top-left.
+void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows);
+
+// Places the cursor (1-based); the end of every console operation.
+void consoleSeamPlaceCursor(int row, int column, bool visible);
+
+void consoleSeamSetTitle(const std::string& title);
+void consoleSeamBeep();
+
+// The next key string, or empty when none is ready. Never waits.
+std::string consoleSeamPollKey();
+
+// True once no key can ever arrive again (standard input closed).
+bool consoleSeamKeyboardEnded();
+
+// Blocks until a key or another watched input (the serial port) may be
+// ready, or at most maxMilliseconds have passed. Never spins.
+void waitForActivity(int maxMilliseconds);

@@ -1,0 +1,135 @@
+#include "support/fake_console.h"
+
+#include <deque>
+#include <optional>
+
+#include "support/fake_clock.h"
+
+namespace {
+
+struct TimedKey {
+    double at;
+    std::string key;
+};
+
+std::deque<TimedKey> keys;
+bool keyboardClosed = false;
+bool refuse = false;
+int columns = 80;
+int rows = 25;
+std::vector<Cell> mirror(80 * 25);
+int cursorRowSeen = 1;
+int cursorColumnSeen = 1;
+std::string titleSeen;
+int beepCount = 0;
+std::optional<EndKind> restoreKind;
+bool captureArmed = false;
+std::vector<std::string> captured;
+
+}  // namespace
+
+namespace fake {
+
+void resetConsole() {
+    keys.clear();
+    keyboardClosed = false;
+    refuse = false;
+    columns = 80;
+    rows = 25;
+    mirror.assign(80 * 25, Cell{});
+    cursorRowSeen = cursorColumnSeen = 1;
+    titleSeen.clear();
+    beepCount = 0;
+    restoreKind.reset();
+    captureArmed = false;
+    captured.clear();
+    addWakeSource([] { return keys.empty() ? -1.0 : keys.front().at; });
+}
+
+void pressKey(const std::string& key, double at) { keys.push_back({at < 0 ? now() : at, key}); }
+
+void typeText(const std::string& text, double at) {
+    for (char c : text) pressKey(std::string(1, c), at);
+}
+
+void endKeyboard() { keyboardClosed = true; }
+std::size_t keysLeft() { return keys.size(); }
+void refuseResize(bool value) { refuse = value; }
+
+Cell mirrorCell(int row, int column) { return mirror[static_cast<std::size_t>((row - 1) * columns + column - 1)]; }
+
+std::string mirrorRowText(int row) {
+    std::string text;
+    for (int c = 1; c <= columns; ++c) text += static_cast<char>(mirrorCell(row, c).ch);
+    return text;
+}
+
+int mirrorRows() { return rows; }
+int mirrorColumns() { return columns; }
+int mirrorCursorRow() { return cursorRowSeen; }
+int mirrorCursorColumn() { return cursorColumnSeen; }
+void captureAtNextWait() { captureArmed = true; }
+
+std::string capturedRow(int row) {
+    if (row < 1 || row > static_cast<int>(captured.size())) return "(nothing captured)";
+    std::string text = captured[static_cast<std::size_t>(row - 1)];
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+std::string title() { return titleSeen; }
+int beeps() { return beepCount; }
+bool restored() { return restoreKind.has_value(); }
+bool restoredAs(EndKind kind) { return restoreKind == kind; }
+
+}  // namespace fake
+
+void consoleSeamOpen() {}
+void consoleSeamRestore(EndKind kind) {
+    if (!restoreKind) restoreKind = kind;
+}
+
+bool consoleSeamResize(int newColumns, int newRows) {
+    if (refuse) return false;
+    columns = newColumns;
+    rows = newRows;
+    mirror.assign(static_cast<std::size_t>(columns * rows), Cell{});
+    return true;
+}
+
+void consoleSeamDrawCells(int row, int column, const Cell* cells, int count) {
+    for (int i = 0; i < count; ++i) mirror[static_cast<std::size_t>((row - 1) * columns + column - 1 + i)] = cells[i];
+}
+
+void consoleSeamDrawAll(const std::vector<Cell>& grid, int gridColumns, int gridRows) {
+    columns = gridColumns;
+    rows = gridRows;
+    mirror = grid;
+}
+
+void consoleSeamPlaceCursor(int row, int column, bool) {
+    cursorRowSeen = row;
+    cursorColumnSeen = column;
+}
+
+void consoleSeamSetTitle(const std::string& text) { titleSeen = text; }
+void consoleSeamBeep() { ++beepCount; }
+
+std::string consoleSeamPollKey() {
+    if (keys.empty() || keys.front().at > fake::now()) return {};
+    std::string key = keys.front().key;
+    keys.pop_front();
+    return key;
+}
+
+bool consoleSeamKeyboardEnded() { return keyboardClosed && keys.empty(); }
+
+void waitForActivity(int maxMilliseconds) {
+    if (captureArmed) {
+        captureArmed = false;
+        captured.clear();
+        for (int r = 1; r <= rows; ++r) captured.push_back(fake::mirrorRowText(r));
+    }
+    const double until = fake::wakeTime(maxMilliseconds / 1000.0);
+    fake::advance(until - fake::now());
+}
