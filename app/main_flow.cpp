@@ -84,6 +84,7 @@ int runProgram(const Text& commandLine) {
         startUp(commandLine);
         dispatchAndRun();
     } catch (const RunEnd& end) {
+        installHandler(Handler::none);  // nothing left to report to
         closeAllFiles();
         restoreConsole(end.kind);
         return end.exitCode;
