@@ -3,6 +3,7 @@
 #include "app/errors.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
+#include "platform/serial/serial_link.h"
 
 namespace {
 constexpr int uploadFileNumber = 3;
@@ -17,6 +18,7 @@ void syntaxErrorExit() {
 
 void pressEnterAndClose() {
     closeFile(uploadFileNumber);
+    closePort();
     printText("Press Enter.");
     readKeyboardLine();
     closingSequence();
@@ -27,6 +29,7 @@ void closingSequence() {
     // that cannot be resized back (a terminal smaller than 80 x 25) would
     // otherwise loop forever. Whatever fails now is dropped.
     installHandler(Handler::none);
+    closePort();
     clearScreen();
     setScreenSize(80, 25);
     clearScreen();

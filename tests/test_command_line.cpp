@@ -110,6 +110,8 @@ struct Dispatch {
     int port;  // -1: syntax error
 };
 
+void PrintTo(const Dispatch& d, std::ostream* out) { *out << '"' << d.tail << '"'; }
+
 class DispatchTest : public ProgramTest, public ::testing::WithParamInterface<Dispatch> {};
 
 TEST_P(DispatchTest, OnlyExactPortNumbersCount) {

@@ -119,20 +119,25 @@ void appendCells(int row, int column, const Cell* cells, int count) {
     }
 }
 
+// Moves every byte the terminal has into the decoder, so a key nobody asks
+// for yet cannot keep poll() returning at once.
 void readKeyboard() {
-    if (keyboardEnded) return;
-    pollfd p{keyboardFd, POLLIN, 0};
-    if (poll(&p, 1, 0) <= 0) return;
-    if (p.revents & POLLNVAL) {
-        keyboardEnded = true;
-        return;
-    }
-    char buffer[256];
-    const ssize_t n = read(keyboardFd, buffer, sizeof buffer);
-    if (n > 0) {
-        keyDecoderFeed(decoder, buffer, static_cast<std::size_t>(n), clockMonotonicSeconds());
-    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-        keyboardEnded = true;  // end of input, or the terminal hung up
+    for (int reads = 0; reads < 64 && !keyboardEnded; ++reads) {
+        pollfd p{keyboardFd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0) return;
+        if (p.revents & POLLNVAL) {
+            keyboardEnded = true;
+            return;
+        }
+        char buffer[256];
+        const ssize_t n = read(keyboardFd, buffer, sizeof buffer);
+        if (n > 0) {
+            keyDecoderFeed(decoder, buffer, static_cast<std::size_t>(n), clockMonotonicSeconds());
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+            keyboardEnded = true;  // end of input, or the terminal hung up
+        } else {
+            return;
+        }
     }
 }
 
@@ -227,6 +232,7 @@ std::string consoleSeamPollKey() {
 bool consoleSeamKeyboardEnded() { return keyboardEnded && decoder.pending.empty(); }
 
 void waitForActivity(int maxMilliseconds) {
+    readKeyboard();
     std::vector<pollfd> fds;
     if (!keyboardEnded) fds.push_back({keyboardFd, POLLIN, 0});
     for (int fd : watched) fds.push_back({fd, POLLIN, 0});

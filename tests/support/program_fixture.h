@@ -1,5 +1,6 @@
 // A fresh program for each test: virtual clock, in-memory console with a
-// scripted keyboard, program state at its start values, nothing open.
+// scripted keyboard, a scripted controller on the serial line, program
+// state at its start values, nothing open.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,8 +11,10 @@
 #include "app/program_state.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
+#include "platform/serial/serial_link.h"
 #include "support/fake_clock.h"
 #include "support/fake_console.h"
+#include "support/fake_serial.h"
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -19,6 +22,8 @@ protected:
         fake::resetClock();
         fake::resetConsole();
         resetProgramState();
+        closePort();
+        fake::resetSerial();
         closeAllFiles();
         prepareConsole();
     }

@@ -1,0 +1,157 @@
+#include "support/fake_serial.h"
+
+#include <deque>
+#include <set>
+
+#include "support/fake_clock.h"
+
+namespace {
+
+struct Arrival {
+    double at;
+    char byte;
+};
+
+std::set<std::string> ports;
+std::set<std::string> held;
+std::deque<Arrival> incoming;
+std::function<void(char)> responder;
+std::string sent;
+std::vector<std::string> writeLog;
+std::vector<SerialSettings> settingsLog;
+std::vector<std::pair<int, int>> queueLog;
+SerialSettings current;
+bool dtr = false;
+int opens = 0;
+bool isOpen = false;
+std::string nameOpened;
+bool lineErrorPending = false;
+bool writesFail = false;
+int readError = 0;
+bool settingsRefused = false;
+
+}  // namespace
+
+namespace fake {
+
+void resetSerial() {
+    ports.clear();
+    held.clear();
+    incoming.clear();
+    responder = nullptr;
+    sent.clear();
+    writeLog.clear();
+    settingsLog.clear();
+    queueLog.clear();
+    current = SerialSettings{};
+    dtr = false;
+    opens = 0;
+    isOpen = false;
+    nameOpened.clear();
+    lineErrorPending = writesFail = settingsRefused = false;
+    readError = 0;
+    addWakeSource([] { return incoming.empty() ? -1.0 : incoming.front().at; });
+}
+
+void addPort(const std::string& portName) { ports.insert(portName); }
+void holdPort(const std::string& portName) {
+    ports.insert(portName);
+    held.insert(portName);
+}
+
+void controllerSends(const std::string& bytes, double at) {
+    const double when = at < 0 ? now() : at;
+    // Kept in time order so the queue is what the driver would hold.
+    auto position = incoming.end();
+    while (position != incoming.begin() && std::prev(position)->at > when) --position;
+    for (char c : bytes) position = std::next(incoming.insert(position, Arrival{when, c}));
+}
+
+void onByteSent(std::function<void(char)> fn) { responder = std::move(fn); }
+std::string sentBytes() { return sent; }
+std::vector<std::string> writes() { return writeLog; }
+std::vector<SerialSettings> settingsWritten() { return settingsLog; }
+std::vector<std::pair<int, int>> queueRecommendations() { return queueLog; }
+bool dtrOn() { return dtr; }
+int openCount() { return opens; }
+bool portOpen() { return isOpen; }
+std::string openedName() { return nameOpened; }
+void lineErrorOnNextStatus() { lineErrorPending = true; }
+void failWrites(bool fail) { writesFail = fail; }
+void failReads(int errorNumber) { readError = errorNumber; }
+void refuseSettings(bool refuse) { settingsRefused = refuse; }
+
+}  // namespace fake
+
+int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
+    if (!ports.contains(portName) || held.contains(portName) || isOpen) return 69;
+    isOpen = true;
+    ++opens;
+    nameOpened = portName;
+    handle.value = 1;
+    return 0;
+}
+
+int serialSeamClose(SerialHandle) {
+    isOpen = false;
+    return 0;
+}
+
+int serialSeamReadSettings(SerialHandle, SerialSettings& settings) {
+    settings = current;
+    return 0;
+}
+
+int serialSeamWriteSettings(SerialHandle, const SerialSettings& settings) {
+    if (settingsRefused) return 5;
+    current = settings;
+    settingsLog.push_back(settings);
+    return 0;
+}
+
+int serialSeamQueueSizes(SerialHandle, int& transmit, int& receive) {
+    transmit = queueLog.empty() ? 2048 : queueLog.back().first;
+    receive = queueLog.empty() ? 4096 : queueLog.back().second;
+    return 0;
+}
+
+int serialSeamRecommendQueueSizes(SerialHandle, int transmit, int receive) {
+    queueLog.emplace_back(transmit, receive);
+    return 0;
+}
+
+int serialSeamSetDtr(SerialHandle, bool on) {
+    dtr = on;
+    return 0;
+}
+
+int serialSeamStatus(SerialHandle, int& waiting, bool& lineError) {
+    waiting = 0;
+    for (const Arrival& a : incoming) {
+        if (a.at > fake::now()) break;
+        ++waiting;
+    }
+    lineError = lineErrorPending;
+    lineErrorPending = false;
+    return 0;
+}
+
+int serialSeamReadByte(SerialHandle, char& byte, bool& got) {
+    got = false;
+    if (readError != 0) return readError;
+    if (incoming.empty() || incoming.front().at > fake::now()) return 0;
+    byte = incoming.front().byte;
+    incoming.pop_front();
+    got = true;
+    return 0;
+}
+
+int serialSeamWrite(SerialHandle, const char* data, int count) {
+    if (writesFail) return 69;
+    const std::string bytes(data, static_cast<std::size_t>(count));
+    writeLog.push_back(bytes);
+    sent += bytes;
+    if (responder)
+        for (char c : bytes) responder(c);
+    return 0;
+}
