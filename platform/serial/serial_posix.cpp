@@ -71,7 +71,7 @@ void makeRaw(int fd) {
     modes.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     modes.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | HUPCL);
     modes.c_cflag |= CLOCAL | CREAD;
-    modes.c_cc[VMIN] = 0;
+    modes.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when empty, 0 only on hang-up
     modes.c_cc[VTIME] = 0;
     tcsetattr(fd, TCSANOW, &modes);
 }
