@@ -6,9 +6,14 @@
 
 #include "app/command_line.h"
 #include "app/ends.h"
+#include "app/error_reports.h"
 #include "app/errors.h"
+#include "app/port_selection.h"
+#include "controller/prompt.h"
+#include "controller/variant.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
+#include "upload/upload.h"
 
 namespace {
 
@@ -73,9 +78,33 @@ void dispatchAndRun() {
     } else {
         syntaxErrorExit();
     }
-    // Port selection, the controller dialogue and the upload follow here;
-    // until they exist the run ends with the screen as it stands.
-    endRun();
+    selectPort();
+    checkPrompt();
+    speedMode = 1;
+    checkPrompt();
+    queryAndUpload();
+}
+
+void queryAndUpload() {
+    // The query and the upload end the run themselves. When an error in
+    // them is reported and the prompt is found again, the controller's state
+    // is unknown: ask for the variant again and upload from the first line.
+    for (;;) {
+        try {
+            try {
+                queryVariant();
+            } catch (const ErrorJump& jump) {
+                handleRunError(jump);
+            }
+        } catch (const Recheck& recheck) {
+            installHandler(Handler::none);  // a failed close changes nothing now
+            closeFile(uploadFileNumber);
+            if (recheck.fromStart)
+                checkPrompt();
+            else
+                recheckPrompt();
+        }
+    }
 }
 
 int runProgram(const Text& commandLine) {

@@ -14,3 +14,6 @@ void startUp(const Text& commandLine);
 [[noreturn]] void dispatchAndRun();
 
 void showBanner();
+
+// The variant query and the upload, asked again after a re-check.
+[[noreturn]] void queryAndUpload();

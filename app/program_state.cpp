@@ -17,6 +17,9 @@ LineSettings lineSettings{};
 
 int speedMode = 0;
 int failureCount = 0;
+int dialogueMisses = 0;
+int dialogueRechecks = 0;
+int variantNumber = 0;
 
 Text uploadFileName;
 std::int64_t uploadFileSize = 0;
@@ -39,6 +42,9 @@ void resetProgramState() {
     lineSettings = LineSettings{9600, 8, false, 1, 128, 65536, true};
     speedMode = 0;
     failureCount = 0;
+    dialogueMisses = 0;
+    dialogueRechecks = 0;
+    variantNumber = 0;
     uploadFileName.clear();
     uploadFileSize = 0;
     linesSent = 0;

@@ -40,6 +40,9 @@ extern LineSettings lineSettings;
 // Controller dialogue.
 extern int speedMode;
 extern int failureCount;
+extern int dialogueMisses;
+extern int dialogueRechecks;  // dialogue re-checks in a row without a prompt
+extern int variantNumber;
 
 // Upload.
 extern Text uploadFileName;

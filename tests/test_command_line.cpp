@@ -5,6 +5,7 @@
 #include "app/main_flow.h"
 #include "app/numeric_value.h"
 #include "support/program_fixture.h"
+#include "support/temp_directory.h"
 
 namespace {
 
@@ -116,18 +117,24 @@ class DispatchTest : public ProgramTest, public ::testing::WithParamInterface<Di
 
 TEST_P(DispatchTest, OnlyExactPortNumbersCount) {
     const Dispatch d = GetParam();
+    TempDirectory directory;
     startUp(std::string("fixqrv ") + d.tail);
-    fake::typeText("\r");
+    fake::pressKey("\r", 1.0);     // "Press Enter." after a syntax error
+    fake::pressKey("\x1b", 5.0);   // Esc at the port prompt
+    fake::captureAtNextWait("Which PC COM port");
     const RunEnd end = endOf(dispatchAndRun);
     EXPECT_EQ(end.exitCode, 0);
     if (d.port < 0) {
         EXPECT_EQ(end.kind, EndKind::closing);
         EXPECT_EQ(screenRows(), 25);
-        EXPECT_EQ(fake::keysLeft(), 0u);
-    } else {
-        EXPECT_EQ(portNumber, d.port);
-        EXPECT_EQ(row(2), "");  // no start screen
+        EXPECT_EQ(fake::keysLeft(), 1u);
+        return;
     }
+    // No start screen; a number is probed at once, "C" reads the (missing) file.
+    EXPECT_EQ(end.kind, EndKind::immediate);
+    EXPECT_EQ(portNumber, d.port);
+    EXPECT_EQ(fake::capturedRow(1), d.port > 0 ? "Problem with COM port or port number!" : "Must be 1-256!");
+    EXPECT_EQ(fake::capturedRow(2).rfind("Which PC COM port (1-256, Esc key to end) [", 0), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Words, DispatchTest,

@@ -9,6 +9,7 @@ namespace {
 double monotonic = 0;
 double localAtStart = 10 * 3600.0;
 std::vector<std::function<double()>> wakeSources;
+std::function<void()> sleepHook;
 // A test that waits for something that never comes would otherwise spin.
 constexpr double runawayLimit = 1e6;
 }  // namespace
@@ -26,7 +27,10 @@ void resetClock(double localSecondsAtStart) {
     monotonic = 0;
     localAtStart = localSecondsAtStart;
     wakeSources.clear();
+    sleepHook = nullptr;
 }
+
+void setSleepHook(std::function<void()> hook) { sleepHook = std::move(hook); }
 
 void addWakeSource(std::function<double()> nextEventTime) { wakeSources.push_back(std::move(nextEventTime)); }
 
@@ -44,4 +48,7 @@ double wakeTime(double maxSeconds) {
 
 double clockLocalSecondsAtStart() { return localAtStart; }
 double clockMonotonicSeconds() { return monotonic; }
-void clockSleepMilliseconds(int milliseconds) { fake::advance(milliseconds / 1000.0); }
+void clockSleepMilliseconds(int milliseconds) {
+    if (sleepHook) sleepHook();
+    fake::advance(milliseconds / 1000.0);
+}

@@ -17,6 +17,10 @@ void resetClock(double localSecondsAtStart = 10 * 3600.0);
 // negative value: nothing scheduled). Cleared by resetClock.
 void addWakeSource(std::function<double()> nextEventTime);
 
+// Called at every sleep of the program (the console double looks at the
+// screen there). Cleared by resetClock.
+void setSleepHook(std::function<void()> hook);
+
 // Where a wait of at most maxSeconds from now ends.
 double wakeTime(double maxSeconds);
 

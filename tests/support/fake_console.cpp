@@ -24,7 +24,21 @@ std::string titleSeen;
 int beepCount = 0;
 std::optional<EndKind> restoreKind;
 bool captureArmed = false;
+std::string captureTrigger;
 std::vector<std::string> captured;
+
+void captureIfArmed() {
+    if (!captureArmed) return;
+    std::vector<std::string> now;
+    bool shown = captureTrigger.empty();
+    for (int r = 1; r <= rows; ++r) {
+        now.push_back(fake::mirrorRowText(r));
+        shown = shown || now.back().find(captureTrigger) != std::string::npos;
+    }
+    if (!shown) return;
+    captureArmed = false;
+    captured = std::move(now);
+}
 
 }  // namespace
 
@@ -44,6 +58,7 @@ void resetConsole() {
     captureArmed = false;
     captured.clear();
     addWakeSource([] { return keys.empty() ? -1.0 : keys.front().at; });
+    setSleepHook(captureIfArmed);
 }
 
 void pressKey(const std::string& key, double at) { keys.push_back({at < 0 ? now() : at, key}); }
@@ -68,7 +83,10 @@ int mirrorRows() { return rows; }
 int mirrorColumns() { return columns; }
 int mirrorCursorRow() { return cursorRowSeen; }
 int mirrorCursorColumn() { return cursorColumnSeen; }
-void captureAtNextWait() { captureArmed = true; }
+void captureAtNextWait(const std::string& whenShown) {
+    captureArmed = true;
+    captureTrigger = whenShown;
+}
 
 std::string capturedRow(int row) {
     if (row < 1 || row > static_cast<int>(captured.size())) return "(nothing captured)";
@@ -125,11 +143,7 @@ std::string consoleSeamPollKey() {
 bool consoleSeamKeyboardEnded() { return keyboardClosed && keys.empty(); }
 
 void waitForActivity(int maxMilliseconds) {
-    if (captureArmed) {
-        captureArmed = false;
-        captured.clear();
-        for (int r = 1; r <= rows; ++r) captured.push_back(fake::mirrorRowText(r));
-    }
+    captureIfArmed();
     const double until = fake::wakeTime(maxMilliseconds / 1000.0);
     fake::advance(until - fake::now());
 }

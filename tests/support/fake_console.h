@@ -28,9 +28,10 @@ int mirrorRows();
 int mirrorColumns();
 int mirrorCursorRow();
 int mirrorCursorColumn();
-// The mirror's rows as they stand when the program next waits for input
-// (for screens that a run clears again before it ends).
-void captureAtNextWait();
+// The mirror's rows as they stand when the program next waits or sleeps
+// (for screens that a run clears again before it ends); with a text, at
+// the first wait or sleep while some row shows that text.
+void captureAtNextWait(const std::string& whenShown = "");
 std::string capturedRow(int row);
 
 std::string title();

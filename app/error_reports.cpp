@@ -1,0 +1,74 @@
+#include "app/error_reports.h"
+
+#include "app/ends.h"
+#include "app/errors.h"
+#include "app/program_state.h"
+#include "controller/prompt.h"
+#include "platform/console/console.h"
+#include "platform/serial/serial_link.h"
+#include "upload/send_line.h"
+
+namespace {
+
+void printErrorNumber(int number) {
+    printText("ERROR: ");
+    printNumber(number);
+}
+
+// Steps that talk to the controller; an error among them ends the run
+// instead of starting this report over and over on a dead line.
+void breakInAndSleep() {
+    sendText("\x03");
+    sendText("\x03");
+    lineTimeout = 2;
+    receiveLine();
+    if (gotLine == 0) {
+        pause(2000);  // time to read the report before the screen clears
+        closingSequence();
+    }
+    printText("Waiting for READY > Prompt...");
+    newLine();
+    if (!replyLine.empty()) notResponding();
+    receiveLine();
+    receiveLine();
+    if (replyLine != "READY") notResponding();
+    receiveLine();
+    if (replyLine != ">") notResponding();
+    commandText = "SLEEP";
+    sendLineWithEcho();
+    pause(2000);
+    closingSequence();
+}
+
+}  // namespace
+
+void generalErrorReport(int number) {
+    beep();
+    newLine();
+    printErrorNumber(number);
+    if (number == 57) {
+        printText("DEVICE I/O ERROR!");
+        newLine();
+    } else if (number == 69) {
+        printText("COMMUNICATION BUFFER OVERFLOW!");
+        newLine();
+    }
+    try {
+        breakInAndSleep();
+    } catch (const ErrorJump&) {
+        newLine();
+        pause(2000);
+        closingSequence();
+    }
+    closingSequence();  // not reached: every path above ends or jumps
+}
+
+void fileErrorReport(int number) {
+    printErrorNumber(number);
+    if (number == 53) {
+        beep();
+        printText("QRV1.BAS or QRV2.BAS Not Found!");
+        newLine();
+    }
+    pressEnterAndClose();
+}

@@ -1,0 +1,12 @@
+// The reports of run-time errors during the controller dialogue, the
+// upload and the opening of the upload file. Entered in place of the step
+// that failed; neither returns.
+#pragma once
+
+// Names the error, breaks into the controller and either sends it "SLEEP"
+// and ends the run, or hands the run to notResponding.
+[[noreturn]] void generalErrorReport(int number);
+
+// Names the error (and the two program files when one is missing), waits
+// for Enter and ends the run.
+[[noreturn]] void fileErrorReport(int number);

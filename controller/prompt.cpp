@@ -1,0 +1,115 @@
+#include "controller/prompt.h"
+
+#include "app/ends.h"
+#include "app/error_reports.h"
+#include "app/errors.h"
+#include "app/program_state.h"
+#include "controller/wake.h"
+#include "platform/console/console.h"
+#include "platform/serial/serial_link.h"
+
+namespace {
+
+constexpr int maxReplies = 40;
+
+bool isPrompt(const Text& line) { return line == ">" || line == "READY"; }
+
+// The controller now talks at 19200; its output must fall silent.
+void switchSpeed() {
+    installHandler(Handler::none);
+    commandText = "TIMER1=65524";
+    sendCommandLine();
+    pause(1000);
+    const double start = startInstant();
+    for (;;) {
+        if (secondsSince(start) > 5) notResponding();
+        if (bytesWaiting() == 0) break;
+        readChar();
+    }
+    installHandler(Handler::generalErrorReport);
+    setBaudRate(19200);
+    speedMode = 2;
+}
+
+// From reopening the port to the prompt found.
+void promptAttempt() {
+    installHandler(Handler::generalErrorReport);
+    reopenPort();
+    sendText("\x13");
+    while (bytesWaiting() > 0) readChar();
+    sendText("\x03");
+    lineTimeout = 1;
+    receiveLine();
+    if (gotLine == 0 && speedMode != 0) speedMode = 2;
+    if (gotLine == 0) wakeController();
+    for (int examined = 1; !isPrompt(replyLine); ++examined) {
+        if (examined >= maxReplies) notResponding();
+        receiveLine();
+    }
+    dialogueRechecks = 0;
+    if (speedMode == 1) switchSpeed();
+}
+
+void promptLoop(bool fresh) {
+    for (;;) {
+        if (fresh) {
+            clearScreen();
+            printText("Checking for READY > Prompt...");
+            newLine();
+        }
+        try {
+            try {
+                promptAttempt();
+                return;
+            } catch (const ErrorJump& jump) {
+                handleRunError(jump);
+            }
+        } catch (const Recheck& recheck) {
+            fresh = recheck.fromStart;
+        }
+    }
+}
+
+}  // namespace
+
+void reopenPort() {
+    closePort();
+    openPort();
+    configurePort(speedMode == 2 ? 19200 : lineSettings.baudRate);
+}
+
+void checkPrompt() { promptLoop(true); }
+void recheckPrompt() { promptLoop(false); }
+
+void notResponding() {
+    beep();
+    printText("KTX or RVB NOT PROPERLY RESPONDING!");
+    newLine();
+    printText("  Check cables or COMM ports and retry.");
+    newLine();
+    if (++failureCount >= 3) uploadFailed();
+    throw Recheck{false};
+}
+
+void uploadFailed() {
+    beep();
+    printText(replyLine);
+    newLine();
+    printText("QRV.BAS UPLOAD FAILED!  KTX or RVB not responding, not connected, or");
+    newLine();
+    printText("incorrect COM port specified.  Check and retry.");
+    newLine();
+    printText("Press Enter.");
+    readKeyboardLine();
+    closingSequence();
+}
+
+void handleRunError(const ErrorJump& jump) {
+    switch (jump.handler) {
+        case Handler::generalErrorReport:
+        // A link error that escaped the read retries is reported the same way.
+        case Handler::readRecovery: generalErrorReport(jump.number);
+        case Handler::fileErrorReport: fileErrorReport(jump.number);
+        default: throw jump;
+    }
+}

@@ -1,0 +1,36 @@
+#include "controller/variant.h"
+
+#include <algorithm>
+
+#include "app/errors.h"
+#include "app/numeric_value.h"
+#include "app/program_state.h"
+#include "controller/prompt.h"
+#include "platform/console/console.h"
+#include "platform/files/files.h"
+#include "platform/serial/serial_link.h"
+#include "upload/send_line.h"
+#include "upload/upload.h"
+
+void queryVariant() {
+    drainInput();
+    commandText = "? USING(##),CHR(CBY(7FECH))";
+    if (!sendVerifiedLine()) {
+        printText(replyLine);
+        newLine();
+        printText("Echoed Line Did Not Equal Line Sent!");
+        newLine();
+        notResponding();
+    }
+    lineTimeout = 1;
+    receiveLine();
+    variantNumber = static_cast<int>(
+        std::clamp<std::int64_t>(roundHalfEven(numericValue(replyLine, Exponent::accepted)), -32768, 32767));
+    uploadFileName = variantNumber == 2 ? "QRV2.BAS" : "QRV1.BAS";
+    installHandler(Handler::fileErrorReport);
+    openTextFile(uploadFileName, uploadFileNumber);
+    uploadFileSize = fileSize(uploadFileNumber);
+    linesSent = 0;
+    bytesSent = 0;
+    uploadProgram();
+}

@@ -1,0 +1,91 @@
+#include "upload/send_line.h"
+
+#include "app/ends.h"
+#include "app/program_state.h"
+#include "controller/prompt.h"
+#include "platform/console/console.h"
+#include "platform/serial/serial_link.h"
+#include "upload/pacing.h"
+
+namespace {
+
+constexpr char xon = 17;
+constexpr char xoff = 19;
+constexpr double lineLimit = 5;
+
+void pollOperator() {
+    const Text key = pollKey();
+    if (key == "\x1b" || key == "\x03") operatorTermination();
+}
+
+// One received character of the line's echo, before its CR has gone out.
+void takeEchoCharacter() {
+    readChar();
+    lastCode = static_cast<unsigned char>(lastChar[0]);
+    if (lastCode == xoff) {
+        waitForXon();
+    } else if (lastCode != '\r' && lastCode != '\n' && lastCode != xon) {
+        replyLine += lastChar;
+    }
+}
+
+// After the CR: the rest of the echo up to its LF.
+void readEchoTail() {
+    while (lastCode != '\n') {
+        const bool wasCr = lastCode == '\r';
+        if (!waitReplyChar()) uploadFailed();
+        if (wasCr) return;
+        if (lastCode != '\r' && lastCode != '\n' && lastCode != xon && lastCode != xoff) replyLine += lastChar;
+    }
+}
+
+}  // namespace
+
+void clearRowSix() {
+    moveCursor(6, 1);
+    printText(Text(80, ' '));
+    newLine();
+    moveCursor(6, 1);
+}
+
+void sendLineWithEcho() {
+    commandText += '\r';
+    clearRowSix();
+    replyLine.clear();
+    lastCode = 0;
+    const double start = startInstant();
+    std::size_t next = 0;
+    while (next < commandText.size()) {
+        pollOperator();
+        if (secondsSince(start) > lineLimit) uploadFailed();
+        if (bytesWaiting() > 0) {
+            takeEchoCharacter();
+            continue;
+        }
+        // The second character waits for the first echo of this line.
+        if (next > 0 && replyLine.empty()) {
+            waitForActivity(waitMilliseconds(lineLimit + 0.001 - secondsSince(start)));
+            continue;
+        }
+        const Text character = commandText.substr(next, 1);
+        sendText(character);
+        if (character != "\r") printText(character);
+        ++next;
+    }
+    readEchoTail();
+    if (!replyLine.empty() && replyLine[0] == '>') replyLine.erase(0, 1);
+}
+
+bool sendVerifiedLine() {
+    sendLineWithEcho();
+    replyLine += '\r';
+    return replyLine == commandText;
+}
+
+void operatorTermination() {
+    newLine();
+    printText("ZIDURAD Terminated by Operator before Completion.");
+    newLine();
+    pause(2000);
+    closingSequence();
+}
