@@ -6,6 +6,8 @@ std::array<Text, maxPortNumber + 1> portNumberText;
 std::array<Text, commandWordCount + 1> commandWords;
 int portNumber = 0;
 Text portName;
+Text rememberedPortText;
+Text operatorLine;
 
 Text commandText;
 Text replyLine;
@@ -33,6 +35,8 @@ void resetProgramState() {
     for (auto& word : commandWords) word.clear();
     portNumber = 0;
     portName.clear();
+    rememberedPortText.clear();
+    operatorLine.clear();
     commandText.clear();
     replyLine.clear();
     lastChar.clear();

@@ -27,6 +27,10 @@ extern std::array<Text, maxPortNumber + 1> portNumberText;  // "", "1" .. "256"
 extern std::array<Text, commandWordCount + 1> commandWords;  // words 1 .. 10
 extern int portNumber;
 extern Text portName;
+// The first line of "COMMPORT.NUM", emptied when it names no port from 1 to
+// 20: the prompt's default.
+extern Text rememberedPortText;
+extern Text operatorLine;  // typed at the port prompt, without the Enter
 
 // Serial link.
 extern Text commandText;
