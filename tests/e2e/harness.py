@@ -12,11 +12,14 @@ import time
 
 import pyte
 
-BIN = os.environ.get("FIXQRV_BIN", os.path.join(os.path.dirname(__file__), "../../build/fixqrv"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+BIN = os.environ.get("FIXQRV_BIN", os.path.join(HERE, "../../build/fixqrv"))
+SIM = os.environ.get("FIXQRV_SIM", os.path.join(HERE, "../../build/tools/fixqrv-sim"))
+EXAMPLES = os.path.join(HERE, "../../examples")
 
 
 class Session:
-    def __init__(self, args=(), columns=80, rows=25, cwd=None, env=None):
+    def __init__(self, args=(), columns=80, rows=25, cwd=None, env=None, program=None):
         self.master, self.slave = os.openpty()
         fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
         self.modes_before = termios.tcgetattr(self.slave)
@@ -24,7 +27,7 @@ class Session:
         self.stream = pyte.ByteStream(self.screen)
         self.workdir = cwd or tempfile.mkdtemp(prefix="fixqrv-e2e-")
         self.process = subprocess.Popen(
-            [BIN, *args], stdin=self.slave, stdout=self.slave, stderr=self.slave,
+            [program or BIN, *args], stdin=self.slave, stdout=self.slave, stderr=self.slave,
             cwd=self.workdir, env={**os.environ, **(env or {})}, start_new_session=True)
 
     def pump(self, seconds):
