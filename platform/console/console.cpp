@@ -187,7 +187,7 @@ Text waitKey() {
         // With no keyboard left, Esc is the one key that ends every wait of
         // the program instead of looping on nothing.
         if (consoleSeamKeyboardEnded()) return Text(1, '\x1b');
-        waitForActivity(500);
+        waitForKey(500);
     }
 }
 
@@ -200,7 +200,7 @@ Text readKeyboardLine() {
                 newLine();
                 return held;
             }
-            waitForActivity(500);
+            waitForKey(500);
             continue;
         }
         if (key.size() != 1) continue;

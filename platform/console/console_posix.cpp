@@ -231,11 +231,14 @@ std::string consoleSeamPollKey() {
 
 bool consoleSeamKeyboardEnded() { return keyboardEnded && decoder.pending.empty(); }
 
-void waitForActivity(int maxMilliseconds) {
+namespace {
+
+void waitOn(int maxMilliseconds, bool withPort) {
     readKeyboard();
     std::vector<pollfd> fds;
     if (!keyboardEnded) fds.push_back({keyboardFd, POLLIN, 0});
-    for (int fd : watched) fds.push_back({fd, POLLIN, 0});
+    if (withPort)
+        for (int fd : watched) fds.push_back({fd, POLLIN, 0});
     int timeout = maxMilliseconds;
     const double deadline = keyDecoderDeadline(decoder);
     if (deadline >= 0) {
@@ -244,3 +247,9 @@ void waitForActivity(int maxMilliseconds) {
     }
     poll(fds.data(), fds.size(), timeout);
 }
+
+}  // namespace
+
+void waitForActivity(int maxMilliseconds) { waitOn(maxMilliseconds, true); }
+
+void waitForKey(int maxMilliseconds) { waitOn(maxMilliseconds, false); }

@@ -54,3 +54,7 @@ bool consoleSeamKeyboardEnded();
 // Blocks until a key or another watched input (the serial port) may be
 // ready, or at most maxMilliseconds have passed. Never spins.
 void waitForActivity(int maxMilliseconds);
+
+// The same for the keyboard alone: waits for a key must not wake for bytes
+// that sit in the port's queue unread meanwhile.
+void waitForKey(int maxMilliseconds);

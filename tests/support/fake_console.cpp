@@ -142,6 +142,8 @@ std::string consoleSeamPollKey() {
 
 bool consoleSeamKeyboardEnded() { return keyboardClosed && keys.empty(); }
 
+void waitForKey(int maxMilliseconds) { waitForActivity(maxMilliseconds); }
+
 void waitForActivity(int maxMilliseconds) {
     captureIfArmed();
     const double until = fake::wakeTime(maxMilliseconds / 1000.0);

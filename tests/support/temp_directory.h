@@ -1,17 +1,19 @@
 // Runs a test inside a fresh empty working directory, removed afterwards.
 #pragma once
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 class TempDirectory {
 public:
     TempDirectory() {
-        char pattern[] = "/tmp/fixqrv-test-XXXXXX";
-        path_ = mkdtemp(pattern);
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        do {
+            path_ = base / ("fixqrv-test-" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(path_));
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(path_);
     }

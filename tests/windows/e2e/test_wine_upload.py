@@ -1,0 +1,48 @@
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from wine_session import EXAMPLES, SIM, WineSession, map_com_port
+
+
+@unittest.skipUnless(SIM and os.access(SIM, os.X_OK), "no fixqrv-sim from a native build")
+class UploadUnderWine(unittest.TestCase):
+    """A whole run against the controller simulator, its pseudo-terminal
+    reached as COM12 ("\\\\.\\COM12") through the Wine prefix."""
+
+    def setUp(self):
+        self.workdir = tempfile.mkdtemp(prefix="fixqrv-wine-upload-")
+        for name in ("QRV1.BAS", "QRV2.BAS"):
+            shutil.copy(os.path.join(EXAMPLES, name), self.workdir)
+        self.received = os.path.join(self.workdir, "received.txt")
+        self.sim = subprocess.Popen(
+            [SIM, "--print-path", "--exit-after-upload", "--variant", " 2", "--received", self.received],
+            stdout=subprocess.PIPE, text=True)
+        self.link = map_com_port(12, self.sim.stdout.readline().strip())
+        self.session = None
+
+    def tearDown(self):
+        if self.session:
+            self.session.close()
+        self.sim.kill()
+        self.sim.wait()
+        os.remove(self.link)
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def test_port_12_uploads_the_variant_the_controller_asks_for(self):
+        s = self.session = WineSession(["12"], cwd=self.workdir)
+        self.assertTrue(s.wait_for_text("QRV.BAS Upload Completed.", timeout=240), s.screen.display)
+        self.assertEqual(s.row(1), "Uploading QRV2.BAS to KTX or RVB...")
+        self.assertIn("Percent Complete: 100", s.row(2))
+        self.assertEqual(s.row(4), "\u2502" + "\u2588" * 78 + "\u2502")
+        self.assertEqual(s.wait_exit(timeout=30), 0)
+        with open(os.path.join(self.workdir, "QRV2.BAS"), "rb") as f:
+            program = f.read()
+        with open(self.received, "rb") as f:
+            self.assertEqual(f.read(), program)
+
+
+if __name__ == "__main__":
+    unittest.main()
