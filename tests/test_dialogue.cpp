@@ -14,9 +14,7 @@ class DialogueTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        standardScreen();
-        portName = portNameFor(3);
-        fake::addPort(portName);
+        attachController();
     }
     static bool screenShows(const std::string& text) {
         for (int r = 1; r <= screenRows(); ++r)

@@ -8,9 +8,7 @@ class SerialLinkTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        standardScreen();
-        portName = portNameFor(3);
-        fake::addPort(portName);
+        attachController();
         installHandler(Handler::generalErrorReport);
         openPort();
     }

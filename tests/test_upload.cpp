@@ -22,9 +22,7 @@ class UploadTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        standardScreen();
-        portName = portNameFor(3);
-        fake::addPort(portName);
+        attachController();
         installHandler(Handler::generalErrorReport);
         openPort();
         speedMode = 2;

@@ -36,6 +36,13 @@ protected:
         clearScreen();
     }
 
+    // Start-up's screen, and a controller attached to COM3 (not yet opened).
+    static void attachController() {
+        standardScreen();
+        portName = portNameFor(3);
+        fake::addPort(portName);
+    }
+
     // Runs an ending and returns how it ended.
     template <typename F>
     static RunEnd endOf(F&& step) {
