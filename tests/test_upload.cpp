@@ -181,13 +181,15 @@ TEST_F(UploadTest, MismatchScreenShowsBothTexts) {
     EXPECT_EQ(fake::beeps(), 1);
 }
 
-TEST_F(UploadTest, EscMidLineEndsTheRunByTheOperator) {
+class OperatorKey : public UploadTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OperatorKey, MidLineEndsTheRunByTheOperator) {
     TempDirectory::write("QRV1.BAS", program);
     fake::ControllerScript script;
     script.echoDelay = 0.05;  // a line takes about a second
     fake::playController(script);
     fake::pressKey("x", 4.5);  // swallowed
-    fake::pressKey("\x1b", 4.51);
+    fake::pressKey(GetParam(), 4.51);
     fake::captureAtNextWait("ZIDURAD");
     const RunEnd end = runQuery();
     EXPECT_EQ(end.kind, EndKind::closing);
@@ -195,6 +197,8 @@ TEST_F(UploadTest, EscMidLineEndsTheRunByTheOperator) {
     EXPECT_EQ(fake::capturedRow(7), "ZIDURAD Terminated by Operator before Completion.");
     EXPECT_GE(fake::now(), 6.5);  // the 2 s with the message
 }
+
+INSTANTIATE_TEST_SUITE_P(EscAndCtrlC, OperatorKey, ::testing::Values("\x1b", "\x03"));
 
 TEST_F(UploadTest, EchoDuringAnXoffPauseIsKept) {
     fake::ControllerScript script;
