@@ -14,6 +14,14 @@ namespace {
 // on the way; a few such rounds in a row count as not responding.
 constexpr int maxDialogueRechecks = 3;
 
+[[noreturn]] void checkAgain(bool fromStart) {
+    if (++dialogueRechecks >= maxDialogueRechecks) {
+        dialogueRechecks = 0;
+        notResponding();
+    }
+    throw Recheck{fromStart};
+}
+
 // Pause until 1.5 s have passed since a whole-second start instant.
 void pauseBetweenWakeUps() {
     const double start = startInstant();
@@ -37,7 +45,7 @@ void passwordEntry() {
         return;
     }
     newLine();
-    throw Recheck{false};
+    checkAgain(false);
 }
 
 }  // namespace
@@ -72,18 +80,14 @@ void securityDialogue() {
         } else if (replyLine.find("Enable Security") != Text::npos) {
             commandText = Text(1, 'N');
             sendLineWithEcho();
-            throw Recheck{true};
+            checkAgain(true);
         } else if (replyLine == "BYE!") {
             printText("Invalid Password!");
             newLine();
             pause(2000);
             endRun();
         } else if (++dialogueMisses > 3) {
-            if (++dialogueRechecks >= maxDialogueRechecks) {
-                dialogueRechecks = 0;
-                notResponding();
-            }
-            throw Recheck{false};
+            checkAgain(false);
         }
     }
 }
