@@ -8,9 +8,7 @@ class SerialLinkTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        attachController();
-        installHandler(Handler::generalErrorReport);
-        openPort();
+        openAttachedPort();
     }
 
     // The error number a step raises with generalErrorReport in force.

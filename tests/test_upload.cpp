@@ -22,9 +22,7 @@ class UploadTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        attachController();
-        installHandler(Handler::generalErrorReport);
-        openPort();
+        openAttachedPort();
         speedMode = 2;
     }
     // Runs the variant query and everything after it to the run's end.

@@ -43,6 +43,13 @@ protected:
         fake::addPort(portName);
     }
 
+    // The same with the port open, as the dialogue leaves it.
+    static void openAttachedPort() {
+        attachController();
+        installHandler(Handler::generalErrorReport);
+        openPort();
+    }
+
     // Runs an ending and returns how it ended.
     template <typename F>
     static RunEnd endOf(F&& step) {
