@@ -1,5 +1,7 @@
 #include "platform/console/key_decoder.h"
 
+#include "platform/console/key_event.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -81,17 +83,18 @@ TEST(KeyDecoder, UnknownCompleteSequencesAreSwallowed) {
     EXPECT_EQ(decode("\x1b[I\x1bOX\x1b[99~"), Keys{});
 }
 
-TEST(KeyDecoder, AltWithLetterOrDigit) {
+TEST(KeyDecoder, AltWithLetterIsTheKeyAltWithAnythingElseTheCharacter) {
     expectEach({
         {"\x1bq", ext(16)},  {"\x1bP", ext(25)},  {"\x1b" "a", ext(30)},
         {"\x1bL", ext(38)},  {"\x1bz", ext(44)},  {"\x1bM", ext(50)},
-        {"\x1b" "1", ext(120)}, {"\x1b" "9", ext(128)}, {"\x1b" "0", ext(129)},
+        {"\x1b" "1", "1"},   {"\x1b" "0", "0"},   {"\x1b.", "."},
+        {"\x1b ", " "},      {"\x1b\xc3\xa4", "\x84"},
     });
 }
 
 TEST(KeyDecoder, ControlBytesAreKeysOfTheirOwn) {
     EXPECT_EQ(decode("\x7f\b\x03\t\r\n\x1a"),
-              (Keys{"\b", "\b", "\x03", "\t", "\r", "\r", "\x1a"}));
+              (Keys{"\b", "\b", "\x03", "\t", "\r", "\n", "\x1a"}));  // LF is Ctrl+J
     EXPECT_EQ(decode(std::string_view("\0", 1)), Keys{std::string(1, '\0')});
 }
 
@@ -175,13 +178,99 @@ TEST(KeyDecoder, Utf8SplitAcrossReadsWaitsWithTheTimeout) {
     EXPECT_EQ(drain(decoder, 1.2), Keys{"x"});
 }
 
-TEST(KeyDecoder, DeadlineTellsWhenToAskAgain) {
+TEST(KeyDecoder, OnlyAPrefixSetsADeadline) {
     KeyDecoder decoder;
     EXPECT_LT(keyDecoderDeadline(decoder), 0);
-    feed(decoder, "a\x1b", 3.0);
-    EXPECT_LE(keyDecoderDeadline(decoder), 3.0);  // "a" is ready now
-    EXPECT_EQ(keyDecoderNext(decoder, 3.0), "a");
+    feed(decoder, "a", 3.0);
+    EXPECT_LT(keyDecoderDeadline(decoder), 0) << "a queued key must not cut a wait short";
+    feed(decoder, "\x1b", 3.0);
     EXPECT_DOUBLE_EQ(keyDecoderDeadline(decoder), 3.0 + escapeTimeout);
+    EXPECT_EQ(keyDecoderNext(decoder, 3.0), "a");
+}
+
+// Each key is decoded from the times its own bytes arrived, however late
+// the program reads them.
+TEST(KeyDecoder, ArrivalTimesDecideNotReadTimes) {
+    KeyDecoder decoder;
+    feed(decoder, "\x1b", 1.0);
+    EXPECT_EQ(drain(decoder, 1.01), Keys{});
+    EXPECT_EQ(drain(decoder, 9.0), Keys{"\x1b"}) << "read long after: Esc at once";
+
+    feed(decoder, "\x1b", 20.0);
+    feed(decoder, "a", 20.1);  // typed 100 ms later: not Alt+A
+    EXPECT_EQ(drain(decoder, 20.1), (Keys{"\x1b", "a"}));
+
+    feed(decoder, "\x1b", 30.0);
+    feed(decoder, "[", 30.02);
+    feed(decoder, "A", 30.04);
+    EXPECT_EQ(drain(decoder, 30.04), Keys{ext(72)});
+}
+
+TEST(KeyDecoder, HowBytesAreSplitAcrossReadsChangesNoKey) {
+    const std::string bytes = "x\x1b[1;5A\xc3\xa4\x1bOQ\x1b" "b\r";
+    const Keys whole = decode(bytes);
+    EXPECT_EQ(whole, (Keys{"x", ext(72), "\x84", ext(60), ext(48), "\r"}));
+    for (std::size_t cut = 1; cut < bytes.size(); ++cut) {
+        KeyDecoder decoder;
+        feed(decoder, std::string_view(bytes).substr(0, cut), 1.0);
+        Keys keys = drain(decoder, 1.0);
+        feed(decoder, std::string_view(bytes).substr(cut), 1.03);
+        const Keys rest = drain(decoder, 1.03);
+        keys.insert(keys.end(), rest.begin(), rest.end());
+        EXPECT_EQ(keys, whole) << "cut after byte " << cut;
+    }
+}
+
+TEST(KeyDecoder, EndOfInputCompletesThePrefix) {
+    KeyDecoder decoder;
+    feed(decoder, "\x1b[", 1.0);
+    keyDecoderFinish(decoder);
+    EXPECT_EQ(drain(decoder, 1.0), Keys{"["});
+    EXPECT_TRUE(keyDecoderEmpty(decoder));
+}
+
+// One table of what each key gives, through the terminal's bytes and
+// through the Windows console's key event alike.
+TEST(KeyTable, TerminalAndConsoleGiveTheSameKeyString) {
+    auto event = [](std::uint16_t scan, std::uint8_t character, std::uint32_t controlKeys = 0,
+                    std::uint16_t virtualKey = 0) {
+        KeyEventFields fields;
+        fields.scanCode = scan;
+        fields.character = character;
+        fields.controlKeys = controlKeys;
+        fields.virtualKey = virtualKey;
+        return fields;
+    };
+    using namespace consoleKey;
+    const struct {
+        const char* name;
+        std::string_view bytes;
+        KeyEventFields event;
+        std::string key;
+    } table[] = {
+        {"a", "a", event(30, 'a'), "a"},
+        {"Enter", "\r", event(28, 13), "\r"},
+        {"Ctrl+J", "\n", event(36, 10, leftCtrl), "\n"},
+        {"Esc", "\x1b", event(1, 27, 0, virtualEscape), "\x1b"},
+        {"Backspace", "\x7f", event(14, 8), "\b"},
+        {"Tab", "\t", event(15, 9), "\t"},
+        {"Ctrl+C", "\x03", event(46, 3, leftCtrl), "\x03"},
+        {"Up", "\x1b[A", event(72, 0, enhancedKey), ext(72)},
+        {"Delete", "\x1b[3~", event(83, 0, enhancedKey), ext(83)},
+        {"F1", "\x1bOP", event(59, 0), ext(59)},
+        {"F12", "\x1b[24~", event(88, 0), ext(88)},
+        {"Alt+A", "\x1b" "a", event(30, 'a', leftAlt), ext(30)},
+        {"Alt+1", "\x1b" "1", event(2, '1', leftAlt), "1"},
+        {"Alt+.", "\x1b.", event(52, '.', leftAlt), "."},
+        {"a umlaut", "\xc3\xa4", event(40, 0x84), "\x84"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        KeyDecoder decoder;
+        feed(decoder, row.bytes, 0.0);
+        EXPECT_EQ(drain(decoder, 1.0), Keys{row.key});
+        EXPECT_EQ(decodeKeyEvent(row.event), row.key);
+    }
 }
 
 TEST(KeyDecoder, PipeGivesEveryByteAsItIs) {

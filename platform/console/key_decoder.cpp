@@ -66,11 +66,6 @@ int letterKeyScan(unsigned char letter) {
     return scans[(letter | 0x20) - 'a'];
 }
 
-// The PC's Alt+1 .. Alt+9, Alt+0.
-int altDigitScan(unsigned char digit) {
-    return digit == '0' ? 129 : 120 + (digit - '1');
-}
-
 // Keys named by a final letter, in CSI and SS3 alike. Lower-case a..d are
 // rxvt's modified arrows; Z is Shift+Tab.
 int finalLetterScan(unsigned char final) {
@@ -182,6 +177,8 @@ Step decodeSs3(std::string_view s) {
     return waitForMore();
 }
 
+Step decodeUtf8(std::string_view s);
+
 Step decodeEscape(std::string_view s) {
     if (s.size() < 2) {
         return waitForMore();
@@ -196,8 +193,20 @@ Step decodeEscape(std::string_view s) {
     if (isLetter(c)) {
         return give(2, extended(letterKeyScan(c)));
     }
-    if (isDigit(c)) {
-        return give(2, extended(altDigitScan(c)));
+    // Alt with any other character types that character, as on the PC.
+    if (c >= 0x20 && c < 0x7F) {
+        return give(2, std::string(1, static_cast<char>(c)));
+    }
+    if (c == 0x7F) {
+        return give(2, "\b");
+    }
+    if (c >= 0x80) {
+        Step step = decodeUtf8(s.substr(1));
+        if (step.kind == Kind::key) {
+            step.length += 1;
+            return step;
+        }
+        return step.kind == Kind::incomplete ? step : loneEscape();
     }
     return loneEscape();
 }
@@ -245,9 +254,6 @@ Step decodeTerminal(std::string_view s) {
     if (c == esc) {
         return decodeEscape(s);
     }
-    if (c == '\n') {
-        return give(1, "\r");
-    }
     if (c == 127) {
         return give(1, "\b");
     }
@@ -265,20 +271,44 @@ Step expire(std::string_view s) {
     if (s.size() == 2 && s[1] == 'O') {
         return give(2, extended(letterKeyScan('O')));  // it was Alt+Shift+O
     }
+    if (s.size() == 2 && s[1] == '[') {
+        return give(2, "[");  // it was Alt+[
+    }
     return loneEscape();
 }
 
-std::string nextFromPipe(KeyDecoder& decoder) {
-    while (!decoder.pending.empty()) {
-        const char c = decoder.pending.front();
-        decoder.pending.erase(0, 1);
+// Pipe mode: every byte is a key, CR, LF and CR LF one Enter each.
+void queueFromPipe(KeyDecoder& decoder, const char* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const char c = bytes[i];
         const bool endsCrLine = decoder.afterCr && c == '\n';
         decoder.afterCr = c == '\r';
         if (!endsCrLine) {
-            return std::string(1, c == '\n' ? '\r' : c);
+            decoder.keys.emplace_back(1, c == '\n' ? '\r' : c);
         }
     }
-    return {};
+}
+
+// Turns the pending bytes into keys as far as they go; with `expired`, a
+// prefix that could still grow is taken as it stands.
+void decodePending(KeyDecoder& decoder, bool expired) {
+    while (!decoder.pending.empty()) {
+        Step step = decodeTerminal(decoder.pending);
+        if (step.kind == Kind::incomplete) {
+            if (!expired) {
+                return;
+            }
+            step = expire(decoder.pending);
+        }
+        if (step.kind == Kind::key) {
+            decoder.keys.push_back(std::move(step.key));
+        }
+        decoder.pending.erase(0, step.length);
+    }
+}
+
+bool prefixExpired(const KeyDecoder& decoder, double now) {
+    return !decoder.pending.empty() && now >= decoder.pendingSince + escapeTimeout;
 }
 
 }  // namespace
@@ -287,36 +317,36 @@ void keyDecoderFeed(KeyDecoder& decoder, const char* bytes, std::size_t count, d
     if (count == 0) {
         return;
     }
+    if (!decoder.terminal) {
+        queueFromPipe(decoder, bytes, count);
+        return;
+    }
+    // A prefix whose wait ran out before these bytes came is complete
+    // without them.
+    if (prefixExpired(decoder, now)) {
+        decodePending(decoder, true);
+    }
     decoder.pending.append(bytes, count);
     decoder.pendingSince = now;
+    decodePending(decoder, false);
 }
 
 std::string keyDecoderNext(KeyDecoder& decoder, double now) {
-    if (!decoder.terminal) {
-        return nextFromPipe(decoder);
+    if (decoder.keys.empty() && prefixExpired(decoder, now)) {
+        decodePending(decoder, true);
     }
-    while (!decoder.pending.empty()) {
-        Step step = decodeTerminal(decoder.pending);
-        if (step.kind == Kind::incomplete) {
-            if (now < decoder.pendingSince + escapeTimeout) {
-                return {};
-            }
-            step = expire(decoder.pending);
-        }
-        decoder.pending.erase(0, step.length);
-        if (step.kind == Kind::key) {
-            return step.key;
-        }
+    if (decoder.keys.empty()) {
+        return {};
     }
-    return {};
+    std::string key = std::move(decoder.keys.front());
+    decoder.keys.pop_front();
+    return key;
 }
 
 double keyDecoderDeadline(const KeyDecoder& decoder) {
-    if (decoder.pending.empty()) {
-        return -1;
-    }
-    if (decoder.terminal && decodeTerminal(decoder.pending).kind == Kind::incomplete) {
-        return decoder.pendingSince + escapeTimeout;
-    }
-    return decoder.pendingSince;
+    return decoder.pending.empty() ? -1 : decoder.pendingSince + escapeTimeout;
 }
+
+void keyDecoderFinish(KeyDecoder& decoder) { decodePending(decoder, true); }
+
+bool keyDecoderEmpty(const KeyDecoder& decoder) { return decoder.keys.empty() && decoder.pending.empty(); }

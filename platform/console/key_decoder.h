@@ -15,11 +15,13 @@
 //
 // Terminal mode:
 //   - control bytes are keys of their own (Ctrl-C is 3, an ordinary key);
-//     LF is Enter (13) like CR, and DEL is Backspace (8) like byte 8;
+//     DEL is Backspace (8) like byte 8; LF is Ctrl+J (10), as Enter sends CR;
 //   - CSI, SS3, "ESC [ n ~" and the Linux console's "ESC [ [ A".."E" give
 //     the arrow, editing and F1..F12 keys, modifiers ignored; other complete
 //     sequences are swallowed;
-//   - ESC and a letter or digit is Alt with that key (NUL and its scan code);
+//   - ESC and a letter is Alt with that key (NUL and its scan code); ESC and
+//     any other character is Alt with that character, which gives the
+//     character itself, as on the PC;
 //   - a UTF-8 character becomes its code page 437 byte, or nothing when the
 //     code page has none; malformed UTF-8 is dropped.
 // Pipe mode (standard input is no terminal): every byte is a key as it is,
@@ -27,23 +29,32 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <string>
 
 inline constexpr double escapeTimeout = 0.05;  // seconds
 
 struct KeyDecoder {
-    bool terminal = true;     // false: bytes from a pipe or a file
-    std::string pending;      // read but not yet given out as keys
-    double pendingSince = 0;  // when the last bytes arrived
-    bool afterCr = false;     // pipe: an LF now ends the CR's line, no new key
+    bool terminal = true;          // false: bytes from a pipe or a file
+    std::deque<std::string> keys;  // complete keys, oldest first
+    std::string pending;           // a prefix that may still grow into a key
+    double pendingSince = 0;       // when its last byte arrived
+    bool afterCr = false;          // pipe: an LF now ends the CR's line, no new key
 };
 
+// Bytes that arrived at `now`.
 void keyDecoderFeed(KeyDecoder& decoder, const char* bytes, std::size_t count, double now);
 
 // The next key string, or "" when no complete key is there yet.
 std::string keyDecoderNext(KeyDecoder& decoder, double now);
 
-// When the pending bytes give a key even if nothing more arrives: a time not
-// after the last feed when a key is ready now, the end of the escape wait
-// when only a prefix is left, a negative value when nothing is pending.
+// When the pending prefix gives keys if nothing more arrives; negative when
+// there is none. Keys already complete set no deadline: they simply wait to
+// be read, and must not cut short any wait.
 double keyDecoderDeadline(const KeyDecoder& decoder);
+
+// No byte will ever come again: whatever is pending becomes keys now.
+void keyDecoderFinish(KeyDecoder& decoder);
+
+// Nothing queued and nothing pending.
+bool keyDecoderEmpty(const KeyDecoder& decoder);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/console/key_event_windows.h"
+#include "platform/console/key_event.h"
 
 namespace {
 

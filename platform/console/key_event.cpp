@@ -1,8 +1,8 @@
-#include "platform/console/key_event_windows.h"
-
-#include <windows.h>
+#include "platform/console/key_event.h"
 
 namespace {
+
+using namespace consoleKey;
 
 // Keys that only change the modifier state: Ctrl, both Shifts, Alt, Caps
 // Lock, Num Lock, Scroll Lock.
@@ -29,14 +29,14 @@ std::string decodeKeyEvent(const KeyEventFields& event) {
     if (!event.keyDown) {
         // A character typed as Alt and keypad digits arrives with the
         // release of Alt.
-        if (event.virtualKey == VK_MENU && event.character != 0) return std::string(1, static_cast<char>(event.character));
+        if (event.virtualKey == virtualAlt && event.character != 0) return std::string(1, static_cast<char>(event.character));
         return {};
     }
     if (isModifierKey(scan)) return {};
 
-    const bool alt = (event.controlKeys & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
-    const bool ctrl = (event.controlKeys & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0;
-    const bool shift = (event.controlKeys & SHIFT_PRESSED) != 0;
+    const bool alt = (event.controlKeys & (leftAlt | rightAlt)) != 0;
+    const bool ctrl = (event.controlKeys & (leftCtrl | rightCtrl)) != 0;
+    const bool shifted = (event.controlKeys & consoleKey::shift) != 0;
     // Ctrl and Alt together with a character is AltGr on a European layout
     // (AltGr+Q is @ on a German keyboard): the character counts.
     const bool altGraph = alt && ctrl && event.character != 0;
@@ -44,9 +44,9 @@ std::string decodeKeyEvent(const KeyEventFields& event) {
 
     std::uint8_t character = event.character;
     // Wine's terminal console reports Esc without its character.
-    if (character == 0 && event.virtualKey == VK_ESCAPE) character = 27;
-    if ((event.controlKeys & CAPSLOCK_ON) && !shift && !alt && !ctrl &&
-        !(event.controlKeys & ENHANCED_KEY) && isDigitOrPunctuationKey(scan) && character != 0 &&
+    if (character == 0 && event.virtualKey == virtualEscape) character = 27;
+    if ((event.controlKeys & capsLockOn) && !shifted && !alt && !ctrl &&
+        !(event.controlKeys & enhancedKey) && isDigitOrPunctuationKey(scan) && character != 0 &&
         event.unshifted != 0) {
         character = event.unshifted;
     }

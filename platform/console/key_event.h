@@ -5,11 +5,25 @@
 // string: one character, or NUL and the key's PC scan code for keys without
 // a character and for Alt with a letter. An empty result means the event is
 // no key for the program (a release, a modifier key alone). Kept free of
-// the console itself so that every rule can be checked with made-up events.
+// the console itself, and of <windows.h>, so that every rule can be checked
+// with made-up events on every build, beside the terminal's key decoder.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+// The console's values for the fields below, as Windows defines them.
+namespace consoleKey {
+inline constexpr std::uint32_t rightAlt = 0x0001;
+inline constexpr std::uint32_t leftAlt = 0x0002;
+inline constexpr std::uint32_t rightCtrl = 0x0004;
+inline constexpr std::uint32_t leftCtrl = 0x0008;
+inline constexpr std::uint32_t shift = 0x0010;
+inline constexpr std::uint32_t capsLockOn = 0x0080;
+inline constexpr std::uint32_t enhancedKey = 0x0100;
+inline constexpr std::uint16_t virtualAlt = 0x12;     // VK_MENU
+inline constexpr std::uint16_t virtualEscape = 0x1B;  // VK_ESCAPE
+}  // namespace consoleKey
 
 struct KeyEventFields {
     bool keyDown = true;
