@@ -99,11 +99,13 @@ void clearScreen() {
 }
 
 void setScreenSize(int newColumns, int newRows) {
-    bool refused = newColumns < 1 || newRows < 1 || newColumns > 65535 || newRows > 65535 ||
-                   !consoleSeamResize(newColumns, newRows);
+    bool refused = newColumns < 1 || newRows < 1 || newColumns > 65535 || newRows > 65535;
     if (!refused) {
-        columns = newColumns;
-        rows = newRows;
+        // A refused size leaves the size the target shows, as a refused
+        // resize leaves a console at its real size.
+        refused = !consoleSeamResize(newColumns, newRows);
+        columns = std::max(1, newColumns);
+        rows = std::max(1, newRows);
         grid.assign(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), Cell{});
     }
     // Every size change, the refused one included, leaves a cleared screen.
@@ -180,6 +182,29 @@ void padToColumn(int target) {
 
 Text pollKey() { return consoleSeamPollKey(); }
 
+bool keyboardEnded() { return consoleSeamKeyboardEnded(); }
+
+void refitScreen(int newColumns, int newRows) {
+    newColumns = std::max(1, newColumns);
+    newRows = std::max(1, newRows);
+    if (newColumns != columns || newRows != rows) {
+        std::vector<Cell> fitted(static_cast<std::size_t>(newColumns) * static_cast<std::size_t>(newRows),
+                                 Cell{' ', attribute()});
+        for (int r = 1; r <= std::min(rows, newRows); ++r) {
+            const auto from = grid.begin() + (r - 1) * columns;
+            std::copy(from, from + std::min(columns, newColumns), fitted.begin() + (r - 1) * newColumns);
+        }
+        grid = std::move(fitted);
+        columns = newColumns;
+        rows = newRows;
+        row = std::min(row, rows);
+        column = std::min(column, columns);
+        wrapPending = false;
+    }
+    consoleSeamDrawAll(grid, columns, rows);
+    showCursor();
+}
+
 Text waitKey() {
     for (;;) {
         Text key = pollKey();
@@ -228,7 +253,7 @@ Text readKeyboardLine() {
 void beep() { consoleSeamBeep(); }
 
 void pause(int milliseconds) {
-    if (milliseconds > 0) clockSleepMilliseconds(milliseconds);
+    if (milliseconds > 0) consoleSeamPause(milliseconds);
 }
 
 double timeOfDay() {

@@ -33,6 +33,8 @@ void padToColumn(int column);
 Text pollKey();
 Text waitKey();
 Text readKeyboardLine();
+// No key can come any more (standard input has ended) and none is queued.
+bool keyboardEnded();
 void beep();
 void pause(int milliseconds);
 
@@ -44,6 +46,10 @@ double timeOfDay();
 double startInstant();
 // Elapsed seconds since a start instant.
 double secondsSince(double start);
+
+// The target now shows a columns x rows grid (a terminal was resized): the
+// grid keeps what fits at its top-left and the whole screen is drawn again.
+void refitScreen(int columns, int rows);
 
 // Read access for tests and the seams.
 int screenColumns();

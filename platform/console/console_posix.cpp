@@ -24,6 +24,7 @@
 
 #include "platform/console/activity_posix.h"
 #include "platform/console/clock_seam.h"
+#include "platform/console/console.h"
 #include "platform/console/console_seam.h"
 #include "platform/console/cp437.h"
 #include "platform/console/key_decoder.h"
@@ -32,20 +33,28 @@ namespace {
 
 constexpr int keyboardFd = 0;
 int screenFd = -1;  // -1: no terminal to show the screen on, output is lost
-bool rawApplied = false;
 termios savedModes{};
 bool restored = false;
-bool keyboardEnded = false;
+bool inputEnded = false;
 KeyDecoder decoder;
 std::string pending;  // output of the current operation
 int lastAttribute = -1;
 int gridRows = 24;
 bool cursorShown = true;
+bool redrawWhole = false;  // the next full drawing starts from a cleared terminal
 std::vector<int> watched;
+// The size the program asked for; a smaller terminal shows what fits of it.
+int wantedColumns = 80;
+int wantedRows = 25;
 
-// Written from a signal handler: a fixed buffer filled ahead of time.
-char signalRestore[64];
-std::size_t signalRestoreLength = 0;
+// What the signal handlers read: set before they are installed, or
+// sig_atomic_t. The restore text is built in the buffer the handler is not
+// using, then switched to in one store.
+volatile sig_atomic_t rawApplied = 0;
+volatile sig_atomic_t terminalResized = 0;
+char signalRestore[2][64];
+std::size_t signalRestoreLength[2] = {0, 0};
+volatile sig_atomic_t signalRestoreIndex = 0;
 
 const int fatalSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGABRT,
                             SIGSEGV, SIGBUS, SIGFPE, SIGILL};
@@ -66,20 +75,35 @@ void flush() {
 }
 
 void prepareSignalRestore() {
-    const int n = std::snprintf(signalRestore, sizeof signalRestore,
+    const int next = 1 - signalRestoreIndex;
+    const int n = std::snprintf(signalRestore[next], sizeof signalRestore[next],
                                 "\x1b[0m\x1b[?25h\x1b[%d;1H\n\x1b[23;0t", gridRows);
-    signalRestoreLength = n > 0 ? static_cast<std::size_t>(n) : 0;
+    signalRestoreLength[next] = n > 0 ? static_cast<std::size_t>(n) : 0;
+    signalRestoreIndex = next;
 }
 
 void onFatalSignal(int signalNumber) {
     // Only async-signal-safe calls here.
     if (rawApplied) tcsetattr(keyboardFd, TCSANOW, &savedModes);
     if (screenFd >= 0) {
-        ssize_t ignored = write(screenFd, signalRestore, signalRestoreLength);
+        const int i = signalRestoreIndex;
+        ssize_t ignored = write(screenFd, signalRestore[i], signalRestoreLength[i]);
         (void)ignored;
     }
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
+}
+
+void onResize(int) { terminalResized = 1; }
+
+// The terminal's size, when it has one.
+bool terminalSize(int& columns, int& rows) {
+    winsize size{};
+    if (screenFd < 0 || ioctl(screenFd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0)
+        return false;
+    columns = size.ws_col;
+    rows = size.ws_row;
+    return true;
 }
 
 void applyRawModes() {
@@ -94,7 +118,7 @@ void applyRawModes() {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     // TCSANOW keeps keys typed ahead.
-    rawApplied = tcsetattr(keyboardFd, TCSANOW, &raw) == 0;
+    rawApplied = tcsetattr(keyboardFd, TCSANOW, &raw) == 0 ? 1 : 0;
 }
 
 void appendAttribute(int attr) {
@@ -119,26 +143,74 @@ void appendCells(int row, int column, const Cell* cells, int count) {
     }
 }
 
-// Moves every byte the terminal has into the decoder, so a key nobody asks
-// for yet cannot keep poll() returning at once.
+void endKeyboard() {
+    inputEnded = true;
+    keyDecoderFinish(decoder);
+}
+
+// One read of the bytes the terminal has, stamped with their arrival: the
+// caller has just seen the keyboard ready, or asks now.
+void readKeyboardOnce() {
+    char buffer[256];
+    const ssize_t n = read(keyboardFd, buffer, sizeof buffer);
+    if (n > 0) {
+        keyDecoderFeed(decoder, buffer, static_cast<std::size_t>(n), clockMonotonicSeconds());
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        endKeyboard();  // end of input, or the terminal hung up
+    }
+}
+
+// Moves every byte the terminal has into the decoder's queue.
 void readKeyboard() {
-    for (int reads = 0; reads < 64 && !keyboardEnded; ++reads) {
+    for (int reads = 0; reads < 64 && !inputEnded; ++reads) {
         pollfd p{keyboardFd, POLLIN, 0};
         if (poll(&p, 1, 0) <= 0) return;
         if (p.revents & POLLNVAL) {
-            keyboardEnded = true;
+            endKeyboard();
             return;
         }
-        char buffer[256];
-        const ssize_t n = read(keyboardFd, buffer, sizeof buffer);
-        if (n > 0) {
-            keyDecoderFeed(decoder, buffer, static_cast<std::size_t>(n), clockMonotonicSeconds());
-        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-            keyboardEnded = true;  // end of input, or the terminal hung up
-        } else {
-            return;
-        }
+        readKeyboardOnce();
     }
+}
+
+// After a resize the grid takes what the terminal can show of the wanted
+// size, and the whole screen is drawn again from it.
+void redrawIfResized() {
+    if (!terminalResized) return;
+    terminalResized = 0;
+    int columns = wantedColumns;
+    int rows = wantedRows;
+    if (terminalSize(columns, rows)) {
+        columns = std::min(columns, wantedColumns);
+        rows = std::min(rows, wantedRows);
+    } else {
+        columns = wantedColumns;
+        rows = wantedRows;
+    }
+    gridRows = rows;
+    prepareSignalRestore();
+    redrawWhole = true;
+    refitScreen(columns, rows);
+}
+
+// Blocks until the keyboard (and with the port, a watched descriptor) has
+// input or timeout milliseconds have passed; keys that came are read at once
+// so that each carries its own arrival time.
+void waitOn(int timeout, bool withPort) {
+    redrawIfResized();
+    readKeyboard();
+    std::vector<pollfd> fds;
+    if (!inputEnded) fds.push_back({keyboardFd, POLLIN, 0});
+    if (withPort)
+        for (int fd : watched) fds.push_back({fd, POLLIN, 0});
+    const int ready = poll(fds.data(), fds.size(), std::max(0, timeout));
+    if (ready > 0 && !inputEnded && fds[0].revents != 0) {
+        if (fds[0].revents & POLLNVAL)
+            endKeyboard();
+        else
+            readKeyboardOnce();
+    }
+    redrawIfResized();
 }
 
 }  // namespace
@@ -154,13 +226,18 @@ void consoleSeamOpen() {
     screenFd = isatty(STDOUT_FILENO) ? STDOUT_FILENO : (isatty(STDERR_FILENO) ? STDERR_FILENO : -1);
     decoder = KeyDecoder{};
     decoder.terminal = isatty(keyboardFd) != 0;
-    keyboardEnded = false;
+    inputEnded = false;
     applyRawModes();
     prepareSignalRestore();
     struct sigaction action {};
     action.sa_handler = onFatalSignal;
     sigemptyset(&action.sa_mask);
     for (int s : fatalSignals) sigaction(s, &action, nullptr);
+    // No SA_RESTART: a resize wakes the wait it falls into, which redraws.
+    struct sigaction resize {};
+    resize.sa_handler = onResize;
+    sigemptyset(&resize.sa_mask);
+    sigaction(SIGWINCH, &resize, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a vanished terminal makes writes fail, not kill us
     // Save the title, start from a clean terminal.
     pending += "\x1b[22;0t\x1b[0m\x1b[2J\x1b[H";
@@ -171,6 +248,7 @@ void consoleSeamOpen() {
 void consoleSeamRestore(EndKind kind) {
     if (restored) return;
     restored = true;
+    signal(SIGWINCH, SIG_DFL);
     pending += "\x1b[0m";
     if (kind == EndKind::closing) {
         pending += "\x1b[2J\x1b[H";
@@ -181,19 +259,26 @@ void consoleSeamRestore(EndKind kind) {
     pending += "\x1b[?25h\x1b[23;0t";
     flush();
     if (rawApplied) tcsetattr(keyboardFd, TCSANOW, &savedModes);
-    rawApplied = false;
+    rawApplied = 0;
     for (int s : fatalSignals) signal(s, SIG_DFL);
 }
 
-bool consoleSeamResize(int columns, int rows) {
-    winsize size{};
-    if (screenFd >= 0 && ioctl(screenFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 &&
-        size.ws_row > 0 && (size.ws_col < columns || size.ws_row < rows)) {
-        return false;
+bool consoleSeamResize(int& columns, int& rows) {
+    wantedColumns = columns;
+    wantedRows = rows;
+    int terminalColumns = 0;
+    int terminalRows = 0;
+    bool fits = true;
+    // A terminal too small for the grid shows what fits of it at its
+    // top-left; the grid takes that size.
+    if (terminalSize(terminalColumns, terminalRows) && (terminalColumns < columns || terminalRows < rows)) {
+        columns = std::min(columns, terminalColumns);
+        rows = std::min(rows, terminalRows);
+        fits = false;
     }
     gridRows = rows;
     prepareSignalRestore();
-    return true;
+    return fits;
 }
 
 void consoleSeamDrawCells(int row, int column, const Cell* cells, int count) {
@@ -201,6 +286,12 @@ void consoleSeamDrawCells(int row, int column, const Cell* cells, int count) {
 }
 
 void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows) {
+    if (redrawWhole) {
+        // Whatever the terminal shows outside the grid after a resize goes.
+        redrawWhole = false;
+        pending += "\x1b[0m\x1b[2J";
+        lastAttribute = -1;
+    }
     for (int r = 1; r <= rows; ++r) appendCells(r, 1, &grid[static_cast<std::size_t>((r - 1) * columns)], columns);
 }
 
@@ -225,31 +316,24 @@ void consoleSeamBeep() {
 
 std::string consoleSeamPollKey() {
     readKeyboard();
-    // Once input has ended nothing more can complete a pending sequence.
-    return keyDecoderNext(decoder, keyboardEnded ? HUGE_VAL : clockMonotonicSeconds());
+    return keyDecoderNext(decoder, clockMonotonicSeconds());
 }
 
-bool consoleSeamKeyboardEnded() { return keyboardEnded && decoder.pending.empty(); }
+bool consoleSeamKeyboardEnded() { return inputEnded && keyDecoderEmpty(decoder); }
 
-namespace {
-
-void waitOn(int maxMilliseconds, bool withPort) {
-    readKeyboard();
-    std::vector<pollfd> fds;
-    if (!keyboardEnded) fds.push_back({keyboardFd, POLLIN, 0});
-    if (withPort)
-        for (int fd : watched) fds.push_back({fd, POLLIN, 0});
-    int timeout = maxMilliseconds;
-    const double deadline = keyDecoderDeadline(decoder);
-    if (deadline >= 0) {
-        const double left = (deadline - clockMonotonicSeconds()) * 1000.0;
-        timeout = std::clamp(static_cast<int>(std::ceil(left)), 0, maxMilliseconds);
-    }
-    poll(fds.data(), fds.size(), timeout);
+void consoleSeamPause(int milliseconds) {
+    const double until = clockMonotonicSeconds() + milliseconds / 1000.0;
+    for (double left = until - clockMonotonicSeconds(); left > 0; left = until - clockMonotonicSeconds())
+        waitOn(static_cast<int>(std::ceil(left * 1000.0)), false);
 }
-
-}  // namespace
 
 void waitForActivity(int maxMilliseconds) { waitOn(maxMilliseconds, true); }
 
-void waitForKey(int maxMilliseconds) { waitOn(maxMilliseconds, false); }
+void waitForKey(int maxMilliseconds) {
+    // A prefix that becomes a key when nothing follows ends the wait then.
+    int timeout = maxMilliseconds;
+    const double deadline = keyDecoderDeadline(decoder);
+    const double left = deadline - clockMonotonicSeconds();
+    if (deadline >= 0 && left > 0) timeout = std::min(timeout, static_cast<int>(std::ceil(left * 1000.0)));
+    waitOn(timeout, false);
+}

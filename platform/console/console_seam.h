@@ -29,9 +29,10 @@ void consoleSeamOpen();
 // Undoes consoleSeamOpen for the way the run ended. Safe to call twice.
 void consoleSeamRestore(EndKind kind);
 
-// Whether the target can show a columns x rows grid; false means the size
-// is refused (the caller raises error 5).
-bool consoleSeamResize(int columns, int rows);
+// Asks the target for a columns x rows grid. False means the size is
+// refused (the caller raises error 5); columns and rows then hold the size
+// the target shows instead, which the grid takes.
+bool consoleSeamResize(int& columns, int& rows);
 
 // Shows count cells of row (1-based) from column (1-based).
 void consoleSeamDrawCells(int row, int column, const Cell* cells, int count);
@@ -48,11 +49,17 @@ void consoleSeamBeep();
 // The next key string, or empty when none is ready. Never waits.
 std::string consoleSeamPollKey();
 
-// True once no key can ever arrive again (standard input closed).
+// True once no key can ever arrive again (standard input closed) and none
+// is left to read.
 bool consoleSeamKeyboardEnded();
 
+// Suspends the program. Keys typed meanwhile are queued with the time they
+// arrived, as the console queues its events, and none is taken out.
+void consoleSeamPause(int milliseconds);
+
 // Blocks until a key or another watched input (the serial port) may be
-// ready, or at most maxMilliseconds have passed. Never spins.
+// ready, or at most maxMilliseconds have passed. Never spins: a key that is
+// queued and not read does not end the wait.
 void waitForActivity(int maxMilliseconds);
 
 // The same for the keyboard alone: waits for a key must not wake for bytes

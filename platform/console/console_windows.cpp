@@ -17,7 +17,13 @@
 
 #include "platform/console/activity_windows.h"
 #include "platform/console/console_seam.h"
-#include "platform/console/key_event_windows.h"
+#include "platform/console/key_event.h"
+
+static_assert(consoleKey::rightAlt == RIGHT_ALT_PRESSED && consoleKey::leftAlt == LEFT_ALT_PRESSED &&
+              consoleKey::rightCtrl == RIGHT_CTRL_PRESSED && consoleKey::leftCtrl == LEFT_CTRL_PRESSED &&
+              consoleKey::shift == SHIFT_PRESSED && consoleKey::capsLockOn == CAPSLOCK_ON &&
+              consoleKey::enhancedKey == ENHANCED_KEY && consoleKey::virtualAlt == VK_MENU &&
+              consoleKey::virtualEscape == VK_ESCAPE);
 
 namespace {
 
@@ -240,16 +246,19 @@ void consoleSeamRestore(EndKind) {
     closeKeyboard();
 }
 
-bool consoleSeamResize(int columns, int rows) {
+bool consoleSeamResize(int& columns, int& rows) {
     if (!screenIsConsole) return true;  // output is lost anyway: nothing refuses
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(screen, &info) || columns > SHRT_MAX || rows > SHRT_MAX) return false;
+    if (!GetConsoleScreenBufferInfo(screen, &info)) return false;  // the grid stays as it is
     const int oldColumns = info.dwSize.X;
     const int oldRows = info.dwSize.Y;
     // A buffer cannot be smaller than its window: grow first, then shrink
     // the window, then the buffer.
-    if (!changeBufferSize(std::max(columns, oldColumns), std::max(rows, oldRows))) {
+    if (columns > SHRT_MAX || rows > SHRT_MAX ||
+        !changeBufferSize(std::max(columns, oldColumns), std::max(rows, oldRows))) {
         changeBufferSize(oldColumns, oldRows);
+        columns = std::max(1, oldColumns);
+        rows = std::max(1, oldRows);
         return false;
     }
     SMALL_RECT window{0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
@@ -309,6 +318,9 @@ std::string consoleSeamPollKey() {
 }
 
 bool consoleSeamKeyboardEnded() { return keyboard == INVALID_HANDLE_VALUE && keys.empty(); }
+
+// The console queues key events by itself meanwhile.
+void consoleSeamPause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 // Blocks on the console input handle: any input event ends the wait. While
 // a serial port is open the bound is capped, because bytes arriving on the

@@ -1,8 +1,10 @@
 #include "support/fake_console.h"
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 
+#include "platform/console/clock_seam.h"
 #include "support/fake_clock.h"
 
 namespace {
@@ -15,6 +17,8 @@ struct TimedKey {
 std::deque<TimedKey> keys;
 bool keyboardClosed = false;
 bool refuse = false;
+int terminalColumns = 0;  // 0: any size fits
+int terminalRows = 0;
 int columns = 80;
 int rows = 25;
 std::vector<Cell> mirror(80 * 25);
@@ -48,6 +52,7 @@ void resetConsole() {
     keys.clear();
     keyboardClosed = false;
     refuse = false;
+    terminalColumns = terminalRows = 0;
     columns = 80;
     rows = 25;
     mirror.assign(80 * 25, Cell{});
@@ -70,6 +75,11 @@ void typeText(const std::string& text, double at) {
 void endKeyboard() { keyboardClosed = true; }
 std::size_t keysLeft() { return keys.size(); }
 void refuseResize(bool value) { refuse = value; }
+
+void setTerminalSize(int newColumns, int newRows) {
+    terminalColumns = newColumns;
+    terminalRows = newRows;
+}
 
 Cell mirrorCell(int row, int column) { return mirror[static_cast<std::size_t>((row - 1) * columns + column - 1)]; }
 
@@ -107,12 +117,20 @@ void consoleSeamRestore(EndKind kind) {
     if (!restoreKind) restoreKind = kind;
 }
 
-bool consoleSeamResize(int newColumns, int newRows) {
-    if (refuse) return false;
+bool consoleSeamResize(int& newColumns, int& newRows) {
+    bool granted = !refuse;
+    if (refuse) {
+        newColumns = columns;
+        newRows = rows;
+    } else if (terminalColumns > 0 && (newColumns > terminalColumns || newRows > terminalRows)) {
+        newColumns = std::min(newColumns, terminalColumns);
+        newRows = std::min(newRows, terminalRows);
+        granted = false;
+    }
     columns = newColumns;
     rows = newRows;
     mirror.assign(static_cast<std::size_t>(columns * rows), Cell{});
-    return true;
+    return granted;
 }
 
 void consoleSeamDrawCells(int row, int column, const Cell* cells, int count) {
@@ -141,6 +159,8 @@ std::string consoleSeamPollKey() {
 }
 
 bool consoleSeamKeyboardEnded() { return keyboardClosed && keys.empty(); }
+
+void consoleSeamPause(int milliseconds) { clockSleepMilliseconds(milliseconds); }
 
 void waitForKey(int maxMilliseconds) { waitForActivity(maxMilliseconds); }
 

@@ -21,6 +21,8 @@ std::size_t keysLeft();
 
 // The last size request is refused when set.
 void refuseResize(bool refuse);
+// A terminal of that size: larger requests are refused and get what fits.
+void setTerminalSize(int columns, int rows);
 
 Cell mirrorCell(int row, int column);
 std::string mirrorRowText(int row);
