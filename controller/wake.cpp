@@ -33,7 +33,9 @@ void pauseBetweenWakeUps() {
 void passwordEntry() {
     printText(replyLine);
     for (;;) {
-        const Text key = waitKey();
+        // Once input has ended, so has the typed line: the controller answers
+        // it and the run goes on by its own paths.
+        const Text key = keyboardEnded() ? Text("\r") : waitKey();
         sendText(key);
         if (key == "\r") break;
         printText(key);

@@ -17,6 +17,10 @@ namespace {
 constexpr double promptBound = 20;
 constexpr double runOutputBound = 60;
 
+// With no keyboard left nobody acknowledges a mismatch, and an echo spoiled
+// on every pass would restart the upload for ever.
+constexpr int maxUnattendedMismatches = 3;
+
 // Shows both texts, waits for Enter and opens the file again at its start.
 void reportMismatch() {
     beep();
@@ -58,7 +62,11 @@ bool uploadPass() {
 }  // namespace
 
 void uploadProgram() {
-    while (!uploadPass()) reportMismatch();
+    int unattendedMismatches = 0;
+    while (!uploadPass()) {
+        reportMismatch();
+        if (keyboardEnded() && ++unattendedMismatches >= maxUnattendedMismatches) uploadFailed();
+    }
     closeFile(uploadFileNumber);
     finishUpload();
 }
