@@ -160,19 +160,6 @@ void readKeyboardOnce() {
     }
 }
 
-// Moves every byte the terminal has into the decoder's queue.
-void readKeyboard() {
-    for (int reads = 0; reads < 64 && !inputEnded; ++reads) {
-        pollfd p{keyboardFd, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0) return;
-        if (p.revents & POLLNVAL) {
-            endKeyboard();
-            return;
-        }
-        readKeyboardOnce();
-    }
-}
-
 // After a resize the grid takes what the terminal can show of the wanted
 // size, and the whole screen is drawn again from it.
 void redrawIfResized() {
@@ -193,23 +180,53 @@ void redrawIfResized() {
     refitScreen(columns, rows);
 }
 
-// Blocks until the keyboard (and with the port, a watched descriptor) has
-// input or timeout milliseconds have passed; keys that came are read at once
-// so that each carries its own arrival time.
-void waitOn(int timeout, bool withPort) {
-    redrawIfResized();
-    readKeyboard();
+// What the last poll saw of the watched descriptors, for one status query
+// that follows at once (readinessSeen).
+struct Seen {
+    int fd = -1;
+    bool ready = false;
+    double at = -1;
+};
+std::vector<Seen> seen;
+unsigned waits = 0;
+
+void noteSeen(const std::vector<pollfd>& fds, std::size_t first) {
+    const double now = clockMonotonicSeconds();
+    seen.clear();
+    for (std::size_t i = first; i < fds.size(); ++i) seen.push_back({fds[i].fd, fds[i].revents != 0, now});
+}
+
+// One poll of the keyboard and, with the port, the watched descriptors;
+// keys that came are read at once so that each carries its own arrival time.
+void pollOnce(int timeout, bool withPort) {
     std::vector<pollfd> fds;
     if (!inputEnded) fds.push_back({keyboardFd, POLLIN, 0});
+    const std::size_t first = fds.size();
     if (withPort)
         for (int fd : watched) fds.push_back({fd, POLLIN, 0});
+    if (fds.empty() && timeout <= 0) return;
     const int ready = poll(fds.data(), fds.size(), std::max(0, timeout));
-    if (ready > 0 && !inputEnded && fds[0].revents != 0) {
+    if (ready < 0) {
+        seen.clear();
+        return;
+    }
+    noteSeen(fds, first);
+    if (ready > 0 && first == 1 && fds[0].revents != 0) {
         if (fds[0].revents & POLLNVAL)
             endKeyboard();
         else
             readKeyboardOnce();
     }
+}
+
+// Blocks until the keyboard (and with the port, a watched descriptor) has
+// input or timeout milliseconds have passed. The screen is brought up to
+// date first: the operator sees everything printed before any wait.
+void waitOn(int timeout, bool withPort) {
+    redrawIfResized();
+    flush();
+    ++waits;
+    pollOnce(timeout, withPort);
     redrawIfResized();
 }
 
@@ -219,7 +236,24 @@ void watchDescriptor(int fd) {
     if (std::find(watched.begin(), watched.end(), fd) == watched.end()) watched.push_back(fd);
 }
 
-void unwatchDescriptor(int fd) { std::erase(watched, fd); }
+void unwatchDescriptor(int fd) {
+    std::erase(watched, fd);
+    seen.clear();
+}
+
+int readinessSeen(int fd) {
+    for (Seen& s : seen) {
+        if (s.fd != fd) continue;
+        // Good for the one query that follows the poll straight away.
+        const bool fresh = clockMonotonicSeconds() - s.at < freshFor;
+        const int answer = fresh ? (s.ready ? 1 : 0) : -1;
+        s.fd = -1;
+        return answer;
+    }
+    return -1;
+}
+
+unsigned waitsSoFar() { return waits; }
 
 void consoleSeamOpen() {
     restored = false;
@@ -301,7 +335,6 @@ void consoleSeamPlaceCursor(int row, int column, bool visible) {
         cursorShown = visible;
         pending += visible ? "\x1b[?25h" : "\x1b[?25l";
     }
-    flush();
 }
 
 void consoleSeamSetTitle(const std::string& title) {
@@ -315,7 +348,9 @@ void consoleSeamBeep() {
 }
 
 std::string consoleSeamPollKey() {
-    readKeyboard();
+    // The port is looked at in the same call: the upload's status query
+    // that follows needs no call of its own.
+    pollOnce(0, true);
     return keyDecoderNext(decoder, clockMonotonicSeconds());
 }
 

@@ -1,0 +1,299 @@
+// What an upload costs: FixQRV in a pseudo-terminal uploads a generated
+// program into fixqrv-sim, and the benchmark prints
+//   - the upload time, from the first program line the controller stored to
+//     the last (the simulator's own clock, from its log);
+//   - the least time the same protocol needs on the same simulated line: an
+//     ideal sender that reacts at once, played against the simulator's
+//     controller model in virtual time;
+//   - their ratio;
+//   - FixQRV's processor time over the upload (from /proc/<pid>/schedstat);
+//   - with --strace, a second run under strace -c -f: FixQRV's system calls
+//     of the whole run per uploaded character.
+//
+//   bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--strace]
+//                     [--fixqrv PATH] [--sim PATH]
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/controller-sim/controller.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int lines = 1000;
+    int latencyMs = 0;
+    bool paced = true;
+    bool strace = false;
+    std::string fixqrv = FIXQRV_BIN;
+    std::string sim = FIXQRV_SIM_BIN;
+};
+
+// Lines of 10 to 60 characters, 32 on average, numbered like the real ones.
+std::vector<std::string> generateProgram(int count) {
+    std::vector<std::string> lines;
+    unsigned state = 12345;
+    for (int i = 1; i <= count; ++i) {
+        state = state * 1103515245u + 12345u;
+        std::string line = std::to_string(i * 10) + " REM ";
+        const std::size_t length = 10 + (state >> 16) % 45;
+        for (std::size_t k = 0; line.size() < length; ++k) line += static_cast<char>('A' + (i + k) % 26);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void writeProgram(const fs::path& path, const std::vector<std::string>& lines) {
+    std::ofstream out(path, std::ios::binary);
+    for (const auto& line : lines) out << line << "\r\n";
+}
+
+// The least time: the same protocol (first character, its echo, the rest of
+// the line, the echo's LF) with no reaction time, on the controller model
+// the simulator runs, in virtual time.
+double leastSeconds(const std::vector<std::string>& lines, const Options& options) {
+    sim::Behaviour behaviour;
+    behaviour.baudPacing = options.paced;
+    behaviour.latencyMs = options.latencyMs;
+    sim::Controller controller(behaviour);
+    sim::Micros now = 0;
+    // Runs the model until its output holds `wanted`.
+    auto until = [&](char wanted) {
+        for (;;) {
+            const std::string out = controller.takeOutput(now);
+            if (out.find(wanted) != std::string::npos) return;
+            const auto due = controller.nextDue();
+            if (!due) return;
+            now = std::max(now, *due);
+        }
+    };
+    auto sendLine = [&](const std::string& text) {
+        controller.receive(text.substr(0, 1), now);
+        until(text[0]);
+        controller.receive(text.substr(1) + "\r", now);
+        until('\n');
+    };
+    sendLine("TIMER1=65524");
+    controller.noteLineRate(sim::kFastRate, now);
+    for (const auto& line : lines) sendLine(line);
+    std::vector<sim::Micros> stored;
+    for (const auto& entry : controller.takeJournal())
+        if (entry.tag == "program") stored.push_back(entry.at);
+    return stored.size() < 2 ? 0 : static_cast<double>(stored.back() - stored.front()) / 1e6;
+}
+
+// Times of the program lines in the simulator's log, "<seconds> program ...".
+double uploadSeconds(const fs::path& log) {
+    std::ifstream in(log);
+    std::string line;
+    std::optional<double> first;
+    double last = 0;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        double at = 0;
+        std::string tag;
+        if (words >> at >> tag && tag == "program") {
+            if (!first) first = at;
+            last = at;
+        }
+    }
+    return first ? last - *first : 0;
+}
+
+// Processor seconds a process has run, to the nanosecond.
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double nanoseconds = 0;
+    in >> nanoseconds;
+    return nanoseconds / 1e9;
+}
+
+// The simulator's child: FixQRV (or strace running it).
+pid_t childOf(pid_t parent) {
+    std::ifstream in("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    pid_t child = 0;
+    in >> child;
+    return child;
+}
+
+std::size_t linesIn(const fs::path& received) {
+    std::error_code error;
+    const auto size = fs::file_size(received, error);
+    if (error || size == 0) return 0;
+    std::ifstream in(received, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t count = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++count;
+    return count;
+}
+
+struct Run {
+    double uploadSeconds = 0;
+    double cpuSeconds = 0;
+    double wallSeconds = 0;  // the same stretch on this side, for the share
+    bool completed = false;
+};
+
+// One whole run of the simulator starting `command` in a pseudo-terminal of
+// 80 x 25, the console's output read and thrown away.
+Run runOnce(const fs::path& dir, const std::vector<std::string>& command, const Options& options,
+            std::size_t lineCount) {
+    std::vector<std::string> args = {options.sim, "--exit-after-upload", "--log", (dir / "log.txt").string(),
+                                     "--received", (dir / "received.txt").string()};
+    if (options.paced) args.push_back("--baud-pacing");
+    if (options.latencyMs > 0) {
+        args.push_back("--latency");
+        args.push_back(std::to_string(options.latencyMs));
+    }
+    args.push_back("--");
+    args.insert(args.end(), command.begin(), command.end());
+
+    winsize size{};
+    size.ws_row = 25;
+    size.ws_col = 80;
+    int console = -1;
+    const pid_t sim = forkpty(&console, nullptr, nullptr, &size);
+    if (sim < 0) return {};
+    if (sim == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+
+    Run run;
+    pid_t fixqrv = 0;
+    double cpuAtStart = 0;
+    Clock::time_point wallAtStart;
+    bool started = false;
+    const auto giveUp = Clock::now() + std::chrono::seconds(300);
+    for (;;) {
+        pollfd p{console, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0) {
+            char buffer[4096];
+            if (read(console, buffer, sizeof buffer) <= 0) break;  // the terminal is gone: all ended
+        }
+        if (!fixqrv) fixqrv = childOf(sim);
+        if (fixqrv && !run.completed) {
+            const std::size_t received = linesIn(dir / "received.txt");
+            if (!started && received > 0) {
+                started = true;
+                cpuAtStart = cpuSeconds(fixqrv);
+                wallAtStart = Clock::now();
+            } else if (started && received >= lineCount) {
+                run.completed = true;
+                run.cpuSeconds = cpuSeconds(fixqrv) - cpuAtStart;
+                run.wallSeconds = std::chrono::duration<double>(Clock::now() - wallAtStart).count();
+            }
+        }
+        if (Clock::now() > giveUp) {
+            kill(sim, SIGTERM);
+            break;
+        }
+    }
+    int status = 0;
+    waitpid(sim, &status, 0);
+    close(console);
+    run.uploadSeconds = uploadSeconds(dir / "log.txt");
+    return run;
+}
+
+// The "total" row of strace -c: the calls of the whole run.
+long straceTotal(const fs::path& summary) {
+    std::ifstream in(summary);
+    std::string line;
+    long total = -1;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::vector<std::string> w;
+        for (std::string s; words >> s;) w.push_back(s);
+        if (!w.empty() && w.back() == "total" && w.size() >= 4) total = std::atol(w[w.size() - 3].c_str());
+    }
+    return total;
+}
+
+bool parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        const char* v = nullptr;
+        if (a == "--lines" && (v = value())) options.lines = std::atoi(v);
+        else if (a == "--latency" && (v = value())) options.latencyMs = std::atoi(v);
+        else if (a == "--unpaced") options.paced = false;
+        else if (a == "--strace") options.strace = true;
+        else if (a == "--fixqrv" && (v = value())) options.fixqrv = v;
+        else if (a == "--sim" && (v = value())) options.sim = v;
+        else return false;
+    }
+    return options.lines > 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fprintf(stderr, "usage: bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--strace]"
+                             " [--fixqrv PATH] [--sim PATH]\n");
+        return 2;
+    }
+    const fs::path dir = fs::temp_directory_path() / ("fixqrv-bench-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const auto lines = generateProgram(options.lines);
+    writeProgram(dir / "QRV1.BAS", lines);
+    writeProgram(dir / "QRV2.BAS", lines);
+    std::size_t characters = 0;
+    for (const auto& line : lines) characters += line.size() + 1;  // and its CR
+
+    std::printf("%d lines, %zu characters, %s, latency %d ms\n", options.lines, characters,
+                options.paced ? "19200 baud paced" : "unpaced", options.latencyMs);
+    const Run run = runOnce(dir, {options.fixqrv, "3"}, options, lines.size());
+    if (!run.completed) {
+        std::printf("the upload did not complete\n");
+        return 1;
+    }
+    const double least = leastSeconds(lines, options);
+    std::printf("upload time      %.3f s (first to last line stored)\n", run.uploadSeconds);
+    if (options.paced) {
+        std::printf("least time       %.3f s\n", least);
+        std::printf("time/least time  %.4f\n", least > 0 ? run.uploadSeconds / least : 0.0);
+    } else {
+        std::printf("characters/s     %.0f\n", run.uploadSeconds > 0 ? characters / run.uploadSeconds : 0.0);
+    }
+    std::printf("fixqrv CPU       %.4f s over %.3f s: %.2f%% of a processor\n", run.cpuSeconds, run.wallSeconds,
+                run.wallSeconds > 0 ? 100.0 * run.cpuSeconds / run.wallSeconds : 0.0);
+
+    if (options.strace) {
+        const fs::path summary = dir / "strace.txt";
+        const Run traced = runOnce(dir, {"strace", "-f", "-c", "-o", summary.string(), options.fixqrv, "3"}, options,
+                                   lines.size());
+        const long calls = straceTotal(summary);
+        if (traced.completed && calls > 0)
+            std::printf("system calls     %ld in the whole run: %.2f per uploaded character\n", calls,
+                        static_cast<double>(calls) / static_cast<double>(characters));
+        else
+            std::printf("system calls     not counted (strace missing or the run failed)\n");
+    }
+    fs::remove_all(dir);
+    return 0;
+}
