@@ -19,11 +19,11 @@ EXAMPLES = os.path.join(HERE, "../../examples")
 
 
 class Session:
-    def __init__(self, args=(), columns=80, rows=25, cwd=None, env=None, program=None):
+    def __init__(self, args=(), columns=80, rows=25, cwd=None, env=None, program=None, screen=None):
         self.master, self.slave = os.openpty()
         fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
         self.modes_before = termios.tcgetattr(self.slave)
-        self.screen = pyte.Screen(columns, rows)
+        self.screen = screen or pyte.Screen(columns, rows)
         self.stream = pyte.ByteStream(self.screen)
         self.workdir = cwd or tempfile.mkdtemp(prefix="fixqrv-e2e-")
         self.process = subprocess.Popen(
