@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -65,7 +67,8 @@ private:
     void housekeeping();
     std::optional<int> exitCode();
     void wait(Micros now);
-    int pollTimeout(Micros now) const;
+    // How long to wait, in microseconds; -1 for as long as it takes.
+    Micros pollTimeout(Micros now) const;
     void readMaster(Micros now);
     void lostPeer(Micros now);
     void writeJournal();
@@ -148,7 +151,11 @@ void Session::wait(Micros now) {
         fds[1].events = static_cast<short>((controller_.acceptsInput() ? POLLIN : 0) |
                                            (pending_.empty() ? 0 : POLLOUT));
     }
-    if (poll(fds, 2, pollTimeout(now)) <= 0) return;
+    // To the microsecond: a wait rounded up to whole milliseconds would put
+    // a millisecond into every echo that the line model does not have.
+    const Micros timeout = pollTimeout(now);
+    const timespec span{static_cast<time_t>(timeout / 1000000), static_cast<long>(timeout % 1000000) * 1000};
+    if (ppoll(fds, 2, timeout < 0 ? nullptr : &span, nullptr) <= 0) return;
     if (fds[0].revents != 0) drainSignalPipe(signalFd_);
     const short seen = fds[1].revents;
     if (seen & POLLIN) {
@@ -158,13 +165,11 @@ void Session::wait(Micros now) {
     }
 }
 
-int Session::pollTimeout(Micros now) const {
+Micros Session::pollTimeout(Micros now) const {
     std::optional<Micros> due = controller_.nextDue();
     if (now < quietUntil_ && (!due || quietUntil_ < *due)) due = quietUntil_;
     if (!due) return -1;
-    const Micros wait = *due - now;
-    if (wait <= 0) return 0;
-    return static_cast<int>(std::min<Micros>((wait + 999) / 1000, 60000));
+    return std::clamp<Micros>(*due - now, 0, 60000000);
 }
 
 void Session::readMaster(Micros now) {
