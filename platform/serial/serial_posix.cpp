@@ -12,9 +12,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -136,6 +138,7 @@ void guardAgainstSignals(int fd, const OpenPort& port) {
         previousActions[i] = current;
         sigaction(fatalSignals[i], &ours, nullptr);
     }
+    std::atomic_signal_fence(std::memory_order_seq_cst);  // the copies above come first
     signalFd = fd;
 }
 
