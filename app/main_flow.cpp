@@ -13,6 +13,7 @@
 #include "controller/variant.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
+#include "platform/serial/serial_link.h"
 #include "upload/upload.h"
 
 namespace {
@@ -115,15 +116,20 @@ int runProgram(const Text& commandLine) {
     } catch (const RunEnd& end) {
         installHandler(Handler::none);  // nothing left to report to
         closeAllFiles();
+        closePort();  // the port as it was found, on every end
         restoreConsole(end.kind);
         return end.exitCode;
     } catch (const ErrorJump& jump) {
         // Every handler has a place that catches it; reaching here is a
         // programming error, reported after the terminal is back.
+        installHandler(Handler::none);
+        closePort();
         restoreConsole(EndKind::fatal);
         std::fprintf(stderr, "fixqrv: run-time error %d reached no handler\n", jump.number);
         return 255;
     } catch (const std::bad_alloc&) {
+        installHandler(Handler::none);
+        closePort();
         restoreConsole(EndKind::fatal);
         std::fprintf(stderr, "fixqrv: out of memory\n");
         return 255;

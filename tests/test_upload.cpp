@@ -221,6 +221,25 @@ TEST_F(UploadTest, RepeatedXoffIsIgnoredAndCursorComesBack) {
     EXPECT_DOUBLE_EQ(fake::now(), 0.6);
 }
 
+TEST_F(UploadTest, NoCharacterPastAnXoffWhileTheStatusIsUnknown) {
+    std::vector<double> sentAt;
+    fake::onByteSent([&](char c) {
+        sentAt.push_back(fake::now());
+        fake::controllerSends(c == '\r' ? std::string("\r\n") : std::string(1, c), fake::now() + 0.002);
+    });
+    installHandler(Handler::readRecovery);  // as after any read
+    fake::controllerSends("\x13");
+    fake::controllerSends("\x11", 0.5);
+    fake::failStatus(57, 3);
+    fake::failNextWrites(2);
+    commandText = "AB";
+    sendLineWithEcho();
+    ASSERT_FALSE(sentAt.empty());
+    EXPECT_GE(sentAt.front(), 0.5);  // nothing went out before the XON
+    EXPECT_EQ(fake::sentBytes(), "AB\r");  // a failed write is sent again, not skipped
+    EXPECT_EQ(replyLine, "AB");
+}
+
 TEST_F(UploadTest, NoXonTimesOutThenTheLineFails) {
     fake::ControllerScript script;
     script.xoffAfterLine = 1;

@@ -102,11 +102,18 @@ void setBaudRate(int baudRate) {
 }
 
 void sendText(const Text& text) {
-    recovering([&] {
-        if (!requireOpen()) return;
-        if (const int error = serialSeamWrite(port, text.data(), static_cast<int>(text.size())))
-            raiseLinkError(error);
-    });
+    if (!open) return recovering([] { requireOpen(); });
+    // Under readRecovery a failed write is tried again: the character has
+    // not gone out, so it must not count as sent.
+    for (;;) {
+        try {
+            const int error = serialSeamWrite(port, text.data(), static_cast<int>(text.size()));
+            if (error != 0) raiseLinkError(error);
+            return;
+        } catch (const ErrorJump& jump) {
+            if (jump.handler != Handler::readRecovery) throw;
+        }
+    }
 }
 
 void sendCommandLine() {
@@ -122,18 +129,25 @@ void sendCommandLine() {
 }
 
 int bytesWaiting() {
-    int waiting = 0;
-    recovering([&] {
-        if (!requireOpen()) return;
-        bool lineError = false;
-        int error = serialSeamStatus(port, waiting, lineError);
-        if (error == 0 && lineError) error = 57;  // the count is not delivered
-        if (error != 0) {
-            waiting = 0;
+    if (!open) {
+        recovering([] { requireOpen(); });
+        return 0;
+    }
+    // Under readRecovery a failed query is asked again: reading it as "0
+    // waiting" would let the send loop send past an XOFF already received.
+    for (;;) {
+        try {
+            int waiting = 0;
+            bool lineError = false;
+            int error = serialSeamStatus(port, waiting, lineError);
+            if (error == 0 && lineError) error = 57;  // the count is not delivered
+            if (error == 0) return waiting;
             raiseLinkError(error);
+            return 0;  // dropped: no handler in force
+        } catch (const ErrorJump& jump) {
+            if (jump.handler != Handler::readRecovery) throw;
         }
-    });
-    return waiting;
+    }
 }
 
 void readChar() {

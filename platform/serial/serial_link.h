@@ -6,9 +6,10 @@
 // raises run-time errors: 69 when the port cannot be opened or a write
 // fails, 57 when the driver recorded a line error, 5 when the port refuses a
 // setting. While readRecovery is in force (after any readChar) a failing
-// link operation is retried or, outside a read, dropped, up to a bound of
-// consecutive failures; past it the error goes to generalErrorReport, so a
-// port that has gone for good ends the run with a report instead of a loop.
+// read, status query or write is retried (a settings change is dropped), up
+// to a bound of consecutive failures; past it the error goes to
+// generalErrorReport, so a port that has gone for good ends the run with a
+// report instead of a loop.
 #pragma once
 
 #include "app/program_state.h"

@@ -1,6 +1,9 @@
-// The serial seam on POSIX: a tty device opened exclusively and put in raw
-// mode, its waiting bytes counted with FIONREAD and its line errors read from
-// the driver's TIOCGICOUNT counters where the driver keeps them.
+// The serial seam on POSIX: a tty device claimed the ways other programs
+// honour (UUCP lock file, no other process holding it, flock, TIOCEXCL), put
+// in raw mode, its waiting bytes counted with FIONREAD and its line errors
+// read from the driver's TIOCGICOUNT counters where the driver keeps them.
+// The termios found at opening (HUPCL included, so DTR drops at closing) and
+// the driver's latency flag are put back at closing and on fatal signals.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -9,8 +12,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -20,18 +28,28 @@
 
 #include "platform/console/activity_posix.h"
 #include "platform/files/file_seam.h"
+#include "platform/serial/port_claim_posix.h"
 #include "platform/serial/serial_seam.h"
 
 namespace {
 
 constexpr int writeStallMilliseconds = 2000;
+constexpr int drainMilliseconds = 500;
 
-// Line-error counters seen at the last status query, per descriptor.
+// Line-error counters seen at the last status query.
 struct ErrorCounts {
     long frame = 0, overrun = 0, bufferOverrun = 0;
     bool operator==(const ErrorCounts&) const = default;
 };
-std::map<int, ErrorCounts> lastCounts;
+
+// What an open port must have put back when it is closed.
+struct OpenPort {
+    termios found{};
+    bool lowLatencySet = false;
+    std::string lockPath;
+    ErrorCounts counts;
+};
+std::map<int, OpenPort> openPorts;
 
 int fdOf(SerialHandle handle) { return static_cast<int>(handle.value); }
 
@@ -62,18 +80,166 @@ bool readCounts(int fd, ErrorCounts& counts) {
 #endif
 }
 
-void makeRaw(int fd) {
-    termios modes{};
-    if (tcgetattr(fd, &modes) != 0) return;
-    modes.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                            IXON | IXOFF | IXANY | INPCK);
+// ---- What a fatal signal puts back. Everything the handler reads is
+// written before signalFd names the port.
+
+const int fatalSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr int fatalSignalCount = sizeof fatalSignals / sizeof fatalSignals[0];
+struct sigaction previousActions[fatalSignalCount];
+volatile sig_atomic_t signalFd = -1;
+volatile sig_atomic_t signalLowLatency = 0;
+termios signalModes{};
+char signalLockPath[PATH_MAX];
+
+void clearLowLatency(int fd) {
+#ifdef __linux__
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &serial);
+#else
+    (void)fd;
+#endif
+}
+
+void onFatalSignal(int signalNumber) {
+    // Only async-signal-safe calls here (the latency ioctl is a plain system call).
+    const int fd = signalFd;
+    if (fd >= 0) {
+        tcsetattr(fd, TCSANOW, &signalModes);
+        if (signalLowLatency) clearLowLatency(fd);
+        if (signalLockPath[0] != '\0') unlink(signalLockPath);
+    }
+    for (int i = 0; i < fatalSignalCount; ++i) {
+        if (fatalSignals[i] != signalNumber) continue;
+        const auto previous = previousActions[i].sa_handler;
+        // The console's handler puts the terminal back and re-raises.
+        if (!(previousActions[i].sa_flags & SA_SIGINFO) && previous != SIG_DFL && previous != SIG_IGN) {
+            previous(signalNumber);
+            return;
+        }
+    }
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+void guardAgainstSignals(int fd, const OpenPort& port) {
+    signalFd = -1;
+    signalModes = port.found;
+    signalLowLatency = port.lowLatencySet;
+    std::snprintf(signalLockPath, sizeof signalLockPath, "%s", port.lockPath.c_str());
+    struct sigaction ours {};
+    ours.sa_handler = onFatalSignal;
+    sigemptyset(&ours.sa_mask);
+    for (int i = 0; i < fatalSignalCount; ++i) {
+        struct sigaction current {};
+        sigaction(fatalSignals[i], nullptr, &current);
+        if (current.sa_handler == onFatalSignal) continue;
+        previousActions[i] = current;
+        sigaction(fatalSignals[i], &ours, nullptr);
+    }
+    std::atomic_signal_fence(std::memory_order_seq_cst);  // the copies above come first
+    signalFd = fd;
+}
+
+void releaseSignals() {
+    signalFd = -1;
+    for (int i = 0; i < fatalSignalCount; ++i) {
+        struct sigaction current {};
+        sigaction(fatalSignals[i], nullptr, &current);
+        if (current.sa_handler == onFatalSignal) sigaction(fatalSignals[i], &previousActions[i], nullptr);
+    }
+}
+
+// ---- Settings, each change read back.
+
+constexpr tcflag_t rawInputCleared =
+    BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IMAXBEL;
+constexpr tcflag_t rawLocalCleared = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+constexpr tcflag_t lineCflags = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+
+// Whether the device took what was asked: a driver may accept a request
+// and quietly keep some of its own values.
+bool taken(const termios& asked, const termios& got) {
+    return cfgetospeed(&got) == cfgetospeed(&asked) && cfgetispeed(&got) == cfgetispeed(&asked) &&
+           (got.c_cflag & lineCflags) == (asked.c_cflag & lineCflags) &&
+           (got.c_iflag & (rawInputCleared | IGNBRK)) == (asked.c_iflag & (rawInputCleared | IGNBRK)) &&
+           (got.c_oflag & OPOST) == (asked.c_oflag & OPOST) &&
+           (got.c_lflag & rawLocalCleared) == (asked.c_lflag & rawLocalCleared) &&
+           got.c_cc[VMIN] == asked.c_cc[VMIN] && got.c_cc[VTIME] == asked.c_cc[VTIME];
+}
+
+// 0 when the device took the modes; 5 when it refused or kept its own.
+int applyModes(int fd, const termios& modes) {
+    if (tcsetattr(fd, TCSANOW, &modes) != 0) return 5;
+    termios back{};
+    if (tcgetattr(fd, &back) != 0) return failure(errno);
+    return taken(modes, back) ? 0 : 5;
+}
+
+// Every byte passes unchanged, XON and XOFF included; a break is no data.
+// HUPCL stays as found, so closing drops DTR when the port did so before.
+int makeRaw(int fd, const termios& found) {
+    termios modes = found;
+    modes.c_iflag &= ~rawInputCleared;
+    modes.c_iflag |= IGNBRK;
     modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    modes.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    modes.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | HUPCL);
+    modes.c_lflag &= ~rawLocalCleared;
+    modes.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     modes.c_cflag |= CLOCAL | CREAD;
     modes.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when empty, 0 only on hang-up
     modes.c_cc[VTIME] = 0;
-    tcsetattr(fd, TCSANOW, &modes);
+    return applyModes(fd, modes);
+}
+
+// USB adapters hold received bytes up to their latency timer (16 ms on an
+// FTDI) unless asked for low latency; devices without the request (a
+// pseudo-terminal) are used as they are.
+bool setLowLatency(int fd) {
+#ifdef __linux__
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY)) return false;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &serial) == 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+// Lets what was written leave the line before the rate goes back to the
+// found one, without waiting on a device that drains nothing.
+void letOutputDrain(int fd) {
+    for (int waited = 0; waited < drainMilliseconds; waited += 2) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0) return;
+        bool empty = queued == 0;
+#if defined(__linux__) && defined(TIOCSERGETLSR)
+        unsigned int lineStatus = 0;
+        if (empty && ioctl(fd, TIOCSERGETLSR, &lineStatus) == 0) empty = (lineStatus & TIOCSER_TEMT) != 0;
+#endif
+        if (empty) return;
+        poll(nullptr, 0, 2);
+    }
+}
+
+void releaseDevice(int fd, const OpenPort& port) {
+    tcsetattr(fd, TCSANOW, &port.found);
+    if (port.lowLatencySet) clearLowLatency(fd);
+    ioctl(fd, TIOCNXCL);
+}
+
+int claimDevice(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || !isatty(fd)) return 69;
+    // TIOCEXCL and flock keep later openers out; the search finds those
+    // that were there first.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) return 69;
+    if (deviceOpenElsewhere(fd)) {
+        ioctl(fd, TIOCNXCL);
+        return 69;
+    }
+    return 0;
 }
 
 const std::map<int, speed_t> speeds = {{1200, B1200},   {2400, B2400},   {4800, B4800},
@@ -83,19 +249,30 @@ const std::map<int, speed_t> speeds = {{1200, B1200},   {2400, B2400},   {4800, 
 }  // namespace
 
 int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
-    const int fd = open(devicePath(portName).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return 69;
-    struct stat info {};
-    // Exclusive like a port opened without sharing: TIOCEXCL keeps others'
-    // opens out, the lock tells a second FixQRV at once.
-    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || !isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ioctl(fd, TIOCEXCL) != 0) {
-        close(fd);
-        return 69;
+    const std::string path = devicePath(portName);
+    char resolved[PATH_MAX];
+    // The lock is named after the device node, whatever link led to it.
+    if (!realpath(path.c_str(), resolved)) return 69;
+    OpenPort port;
+    if (takePortLock(resolved, port.lockPath) != 0) return 69;
+    const int fd = open(resolved, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int error = fd < 0 ? 69 : claimDevice(fd);
+    if (error == 0) {
+        if (tcgetattr(fd, &port.found) != 0)
+            error = 69;
+        else if ((error = makeRaw(fd, port.found)) != 0)
+            tcsetattr(fd, TCSANOW, &port.found);
+        if (error != 0) ioctl(fd, TIOCNXCL);
     }
-    makeRaw(fd);
-    ErrorCounts counts;
-    lastCounts[fd] = readCounts(fd, counts) ? counts : ErrorCounts{};
+    if (error != 0) {
+        if (fd >= 0) close(fd);
+        releasePortLock(port.lockPath);
+        return error;
+    }
+    port.lowLatencySet = setLowLatency(fd);
+    if (!readCounts(fd, port.counts)) port.counts = {};
+    guardAgainstSignals(fd, port);
+    openPorts[fd] = port;
     watchDescriptor(fd);
     handle.value = fd;
     return 0;
@@ -104,9 +281,18 @@ int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
 int serialSeamClose(SerialHandle handle) {
     const int fd = fdOf(handle);
     unwatchDescriptor(fd);
-    lastCounts.erase(fd);
-    ioctl(fd, TIOCNXCL);
-    return close(fd) == 0 ? 0 : failure(errno);
+    const auto found = openPorts.find(fd);
+    OpenPort port;
+    if (found != openPorts.end()) {
+        port = found->second;
+        openPorts.erase(found);
+    }
+    if (signalFd == fd) releaseSignals();
+    letOutputDrain(fd);
+    releaseDevice(fd, port);
+    const int result = close(fd) == 0 ? 0 : failure(errno);
+    releasePortLock(port.lockPath);
+    return result;
 }
 
 int serialSeamReadSettings(SerialHandle handle, SerialSettings& settings) {
@@ -135,8 +321,7 @@ int serialSeamWriteSettings(SerialHandle handle, const SerialSettings& settings)
     modes.c_cflag = (modes.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB)) |
                     sizes[settings.dataBits - 5] | (settings.parityChecking ? PARENB : 0) |
                     (settings.stopBits == 2 ? CSTOPB : 0);
-    if (tcsetattr(fd, TCSANOW, &modes) != 0) return 5;
-    return 0;
+    return applyModes(fd, modes);
 }
 
 int serialSeamQueueSizes(SerialHandle, int& transmit, int& receive) {
@@ -165,8 +350,9 @@ int serialSeamStatus(SerialHandle handle, int& waiting, bool& lineError) {
     }
     ErrorCounts counts;
     if (readCounts(fd, counts)) {
-        lineError = counts != lastCounts[fd];
-        lastCounts[fd] = counts;
+        ErrorCounts& last = openPorts[fd].counts;
+        lineError = counts != last;
+        last = counts;
     }
     return 0;
 }

@@ -1,17 +1,95 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/serial/serial_seam.h"
 
+// A device double that refuses: while `refusing`, tcsetattr either fails or
+// quietly keeps the echo and speeds the device already has.
+enum class Refusal { none, fails, keepsOwn };
+Refusal refusing = Refusal::none;
+
+extern "C" int tcsetattr(int fd, int action, const termios* modes) noexcept {
+    using Real = int (*)(int, int, const termios*);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "tcsetattr"));
+    if (refusing == Refusal::fails) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (refusing == Refusal::none) return real(fd, action, modes);
+    termios kept = *modes;
+    termios current{};
+    tcgetattr(fd, &current);
+    kept.c_lflag |= current.c_lflag & ECHO;
+    cfsetispeed(&kept, cfgetispeed(&current));
+    cfsetospeed(&kept, cfgetospeed(&current));
+    return real(fd, action, &kept);
+}
+
 namespace {
+
+termios modesOf(int fd) {
+    termios modes;
+    std::memset(&modes, 0, sizeof modes);
+    EXPECT_EQ(tcgetattr(fd, &modes), 0);
+    return modes;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A child process that stays until killed, doing `first` before it waits.
+template <typename F>
+pid_t childThat(F first) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        first();
+        if (write(ready[1], "x", 1) != 1) _exit(1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char byte = 0;
+    if (read(ready[0], &byte, 1) != 1) ADD_FAILURE() << "the child did not get ready";
+    close(ready[0]);
+    return pid;
+}
+
+int endOf(pid_t pid, int signalNumber) {
+    kill(pid, signalNumber);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+}
+
+// The folder terminal programs keep their UUCP locks in, if writable.
+std::string lockFolder() {
+    for (const char* folder : {"/run/lock", "/var/lock"}) {
+        struct stat info {};
+        if (stat(folder, &info) == 0 && S_ISDIR(info.st_mode) && access(folder, W_OK) == 0) return folder;
+    }
+    return {};
+}
 
 // A pseudo-terminal standing in for a serial port, reached as COM3.
 class PtyPort : public ::testing::Test {
@@ -133,6 +211,115 @@ TEST_F(PtyPort, HangUpIsAnErrorNotSilence) {
     const int read = serialSeamReadByte(handle, byte, got);
     EXPECT_TRUE(status != 0 || read != 0) << "a vanished line must not read as an idle one";
     EXPECT_NE(serialSeamWrite(handle, "x", 1), 0);
+}
+
+TEST_F(PtyPort, PortFoundIsPutBackOnClosingAndOnSigterm) {
+    // A port as another program left it: cooked, 4800 baud, hang-up on close.
+    termios found = modesOf(spare);
+    found.c_lflag |= ECHO | ICANON;
+    found.c_iflag |= ICRNL | IXON | BRKINT;
+    found.c_iflag &= ~static_cast<tcflag_t>(IGNBRK);
+    found.c_cflag |= HUPCL;
+    cfsetispeed(&found, B4800);
+    cfsetospeed(&found, B4800);
+    ASSERT_EQ(tcsetattr(spare, TCSANOW, &found), 0);
+    found = modesOf(spare);
+
+    ASSERT_EQ(serialSeamOpen("COM3", handle), 0);
+    SerialSettings settings;
+    settings.baudRate = 19200;
+    ASSERT_EQ(serialSeamWriteSettings(handle, settings), 0);
+    const termios raw = modesOf(spare);
+    EXPECT_EQ(raw.c_lflag & (ECHO | ICANON), 0u);
+    EXPECT_EQ(raw.c_iflag & (IXON | ICRNL | BRKINT), 0u);
+    EXPECT_NE(raw.c_iflag & IGNBRK, 0u);  // a break is no data
+    EXPECT_NE(raw.c_cflag & HUPCL, 0u);
+    serialSeamClose(handle);
+    handle = SerialHandle{};
+    termios after = modesOf(spare);
+    EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
+
+    const std::string folder = lockFolder();
+    const std::string lock = folder + "/LCK.." + slavePath.substr(slavePath.rfind('/') + 1);
+    const pid_t child = childThat([] {
+        SerialHandle held;
+        SerialSettings fast;
+        fast.baudRate = 19200;
+        if (serialSeamOpen("COM3", held) != 0 || serialSeamWriteSettings(held, fast) != 0) _exit(1);
+    });
+    EXPECT_EQ(cfgetospeed(&(after = modesOf(spare))), static_cast<speed_t>(B19200));
+    if (!folder.empty()) {
+        EXPECT_EQ(access(lock.c_str(), F_OK), 0);
+    }
+    EXPECT_EQ(endOf(child, SIGTERM), SIGTERM);
+    after = modesOf(spare);
+    EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
+    if (!folder.empty()) {
+        EXPECT_NE(access(lock.c_str(), F_OK), 0) << "lock left behind";
+    }
+}
+
+TEST_F(PtyPort, LockFilesAndOtherHoldersKeepThePort) {
+    const std::string folder = lockFolder();
+    if (folder.empty()) GTEST_SKIP() << "no writable lock folder";
+    const std::string lock = folder + "/LCK.." + slavePath.substr(slavePath.rfind('/') + 1);
+    auto writeLock = [&](pid_t pid) {
+        std::FILE* out = std::fopen(lock.c_str(), "w");
+        ASSERT_NE(out, nullptr);
+        std::fprintf(out, "%10d\n", static_cast<int>(pid));
+        std::fclose(out);
+    };
+
+    // A terminal program's live lock: left alone.
+    const pid_t live = childThat([] {});
+    writeLock(live);
+    const std::string liveText = fileText(lock);
+    EXPECT_EQ(serialSeamOpen("COM3", handle), 69);
+    EXPECT_EQ(fileText(lock), liveText);
+    endOf(live, SIGKILL);
+
+    // Its process is gone now: the stale lock is taken, then removed.
+    ASSERT_EQ(serialSeamOpen("COM3", handle), 0);
+    char ours[16];
+    std::snprintf(ours, sizeof ours, "%10d\n", static_cast<int>(getpid()));
+    EXPECT_EQ(fileText(lock), ours);
+    SerialHandle second;
+    EXPECT_EQ(serialSeamOpen("COM3", second), 69);  // the same process again
+    EXPECT_EQ(fileText(lock), ours);
+    serialSeamClose(handle);
+    handle = SerialHandle{};
+    EXPECT_NE(access(lock.c_str(), F_OK), 0);
+
+    // A program that opened the device without any lock.
+    const pid_t holder = childThat([this] {
+        close(master);  // only the far end holds the master
+        close(spare);
+        if (open(slavePath.c_str(), O_RDWR | O_NOCTTY) < 0) _exit(1);
+    });
+    EXPECT_EQ(serialSeamOpen("COM3", handle), 69);
+    EXPECT_NE(access(lock.c_str(), F_OK), 0);
+    endOf(holder, SIGKILL);
+    EXPECT_EQ(serialSeamOpen("COM3", handle), 0);
+}
+
+TEST_F(PtyPort, RefusedSettingIsErrorFive) {
+    const termios found = modesOf(spare);
+    refusing = Refusal::keepsOwn;
+    EXPECT_EQ(serialSeamOpen("COM3", handle), 5);  // raw mode not taken: echo stays on
+    refusing = Refusal::none;
+    termios after = modesOf(spare);
+    EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
+    handle = SerialHandle{};
+
+    ASSERT_EQ(serialSeamOpen("COM3", handle), 0);
+    SerialSettings settings;
+    settings.baudRate = 19200;
+    refusing = Refusal::keepsOwn;
+    EXPECT_EQ(serialSeamWriteSettings(handle, settings), 5);  // speed kept
+    refusing = Refusal::fails;
+    EXPECT_EQ(serialSeamWriteSettings(handle, settings), 5);
+    refusing = Refusal::none;
+    EXPECT_EQ(serialSeamWriteSettings(handle, settings), 0);
 }
 
 }  // namespace

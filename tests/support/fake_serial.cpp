@@ -29,6 +29,9 @@ bool lineErrorPending = false;
 bool writesFail = false;
 int readError = 0;
 bool settingsRefused = false;
+int statusError = 0;
+int statusFailures = 0;
+int writeFailures = 0;
 
 }  // namespace
 
@@ -49,7 +52,7 @@ void resetSerial() {
     isOpen = false;
     nameOpened.clear();
     lineErrorPending = writesFail = settingsRefused = false;
-    readError = 0;
+    readError = statusError = statusFailures = writeFailures = 0;
     addWakeSource([] { return incoming.empty() ? -1.0 : incoming.front().at; });
 }
 
@@ -80,6 +83,11 @@ void lineErrorOnNextStatus() { lineErrorPending = true; }
 void failWrites(bool fail) { writesFail = fail; }
 void failReads(int errorNumber) { readError = errorNumber; }
 void refuseSettings(bool refuse) { settingsRefused = refuse; }
+void failStatus(int errorNumber, int times) {
+    statusError = errorNumber;
+    statusFailures = times;
+}
+void failNextWrites(int times) { writeFailures = times; }
 
 }  // namespace fake
 
@@ -127,6 +135,11 @@ int serialSeamSetDtr(SerialHandle, bool on) {
 
 int serialSeamStatus(SerialHandle, int& waiting, bool& lineError) {
     waiting = 0;
+    lineError = false;
+    if (statusFailures > 0) {
+        --statusFailures;
+        return statusError;
+    }
     for (const Arrival& a : incoming) {
         if (a.at > fake::now()) break;
         ++waiting;
@@ -148,6 +161,10 @@ int serialSeamReadByte(SerialHandle, char& byte, bool& got) {
 
 int serialSeamWrite(SerialHandle, const char* data, int count) {
     if (writesFail) return 69;
+    if (writeFailures > 0) {
+        --writeFailures;
+        return 69;
+    }
     const std::string bytes(data, static_cast<std::size_t>(count));
     writeLog.push_back(bytes);
     sent += bytes;

@@ -38,5 +38,9 @@ void lineErrorOnNextStatus();
 void failWrites(bool fail);
 void failReads(int errorNumber);
 void refuseSettings(bool refuse);
+// The next `times` status queries fail with the number; the next `times`
+// writes fail (nothing goes out).
+void failStatus(int errorNumber, int times);
+void failNextWrites(int times);
 
 }  // namespace fake
