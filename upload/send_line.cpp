@@ -29,8 +29,21 @@ void takeEchoCharacter() {
     }
 }
 
+// Bytes of this line's echo still to come: its characters, CR and LF, less
+// those in replyLine (and the prompt after the line before is none of them).
+// Low rather than high: too high a count delays the wake-up.
+int echoStillToCome() {
+    if (lastCode == '\r' || lastCode == '\n') return 0;
+    std::size_t echoed = replyLine.size();
+    if (!replyLine.empty() && replyLine[0] == '>') --echoed;
+    const std::size_t expected = commandText.size() + 1;
+    return expected > echoed ? static_cast<int>(expected - echoed) : 0;
+}
+
 // After the CR: the rest of the echo up to its LF.
 void readEchoTail() {
+    // One wake-up for the whole rest rather than one per byte.
+    expectBytes(echoStillToCome());
     while (lastCode != '\n') {
         const bool wasCr = lastCode == '\r';
         if (!waitReplyChar()) uploadFailed();

@@ -170,6 +170,10 @@ void readChar() {
     }
 }
 
+void expectBytes(int count) {
+    if (open) serialSeamExpect(port, count);
+}
+
 void drainInput() {
     while (bytesWaiting() != 0) readChar();
 }

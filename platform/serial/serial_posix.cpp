@@ -1,7 +1,9 @@
 // The serial seam on POSIX: a tty device claimed the ways other programs
 // honour (UUCP lock file, no other process holding it, flock, TIOCEXCL), put
-// in raw mode, its waiting bytes counted with FIONREAD and its line errors
-// read from the driver's TIOCGICOUNT counters where the driver keeps them.
+// in raw mode, its bytes read ahead into a buffer of our own and its line
+// errors read from the driver's TIOCGICOUNT counters where the driver keeps
+// them. A status query costs no system call when the console's poll has just
+// seen the port, or a read has just emptied the driver's queue.
 // The termios found at opening (HUPCL included, so DTR drops at closing) and
 // the driver's latency flag are put back at closing and on fatal signals.
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 
@@ -42,12 +46,26 @@ struct ErrorCounts {
     bool operator==(const ErrorCounts&) const = default;
 };
 
-// What an open port must have put back when it is closed.
+// What an open port must have put back when it is closed, and what has
+// been read from it ahead of the program.
 struct OpenPort {
     termios found{};
     bool lowLatencySet = false;
     std::string lockPath;
     ErrorCounts counts;
+    bool countsKept = false;  // the driver keeps line-error counters
+    bool lineError = false;   // seen with the bytes read ahead, not yet told
+    std::string ahead;        // read from the driver, not yet by the program
+    std::size_t taken = 0;    // of `ahead`
+    // The driver's queue was empty at that time; good until the next wait
+    // or write, for a moment.
+    bool emptied = false;
+    double emptiedAt = 0;
+    unsigned emptiedWaits = 0;
+    // Bytes the driver gathers before a poll reports the port readable
+    // (VMIN), and the modes to put it back to one.
+    int wakeCount = 1;
+    termios wakeModes{};
 };
 std::map<int, OpenPort> openPorts;
 
@@ -270,7 +288,7 @@ int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
         return error;
     }
     port.lowLatencySet = setLowLatency(fd);
-    if (!readCounts(fd, port.counts)) port.counts = {};
+    port.countsKept = readCounts(fd, port.counts);
     guardAgainstSignals(fd, port);
     openPorts[fd] = port;
     watchDescriptor(fd);
@@ -339,40 +357,96 @@ int serialSeamSetDtr(SerialHandle handle, bool on) {
     return errno == EINVAL || errno == ENOTTY || errno == ENOSYS ? 0 : failure(errno);
 }
 
-int serialSeamStatus(SerialHandle handle, int& waiting, bool& lineError) {
-    const int fd = fdOf(handle);
-    waiting = 0;
-    lineError = false;
-    if (ioctl(fd, FIONREAD, &waiting) != 0) return failure(errno);
-    if (waiting == 0) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return deviceGone;
-    }
+namespace {
+
+double secondsNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// With VMIN above one a poll does not report a byte or two: only a read
+// can tell.
+void setWakeCount(int fd, OpenPort& port, int count) {
+    if (count == port.wakeCount) return;
+    if (port.wakeCount == 1 && tcgetattr(fd, &port.wakeModes) != 0) return;
+    port.wakeModes.c_cc[VMIN] = static_cast<cc_t>(count);
+    port.wakeModes.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &port.wakeModes) == 0) port.wakeCount = count;
+}
+
+// Whether the driver's queue is known to be empty without asking it.
+bool knownEmpty(int fd, const OpenPort& port) {
+    if (port.wakeCount > 1) return false;
+    const int seen = readinessSeen(fd);
+    if (seen >= 0) return seen == 0;
+    return port.emptied && port.emptiedWaits == waitsSoFar() && secondsNow() - port.emptiedAt < freshFor;
+}
+
+// Moves what the driver holds into the buffer once the buffer is used up.
+int readAhead(int fd, OpenPort& port) {
+    if (port.taken < port.ahead.size() || knownEmpty(fd, port)) return 0;
+    port.ahead.clear();
+    port.taken = 0;
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) return deviceGone;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return failure(errno);
+    port.emptied = n < static_cast<ssize_t>(sizeof buffer);
+    port.emptiedAt = secondsNow();
+    port.emptiedWaits = waitsSoFar();
+    if (n <= 0) return 0;
+    setWakeCount(fd, port, 1);
+    port.ahead.assign(buffer, static_cast<std::size_t>(n));
     ErrorCounts counts;
-    if (readCounts(fd, counts)) {
-        ErrorCounts& last = openPorts[fd].counts;
-        lineError = counts != last;
-        last = counts;
+    if (port.countsKept && readCounts(fd, counts)) {
+        port.lineError = port.lineError || counts != port.counts;
+        port.counts = counts;
     }
     return 0;
 }
 
+}  // namespace
+
+int serialSeamStatus(SerialHandle handle, int& waiting, bool& lineError) {
+    const int fd = fdOf(handle);
+    OpenPort& port = openPorts[fd];
+    waiting = 0;
+    lineError = false;
+    if (const int error = readAhead(fd, port)) return error;
+    waiting = static_cast<int>(port.ahead.size() - port.taken);
+    lineError = port.lineError;
+    port.lineError = false;
+    return 0;
+}
+
+void serialSeamExpect(SerialHandle handle, int count) {
+    const int fd = fdOf(handle);
+    const auto found = openPorts.find(fd);
+    if (found == openPorts.end()) return;
+    OpenPort& port = found->second;
+    const int stillInDriver = count - static_cast<int>(port.ahead.size() - port.taken);
+    setWakeCount(fd, port, std::clamp(stillInDriver, 1, 255));
+}
+
 int serialSeamReadByte(SerialHandle handle, char& byte, bool& got) {
+    const int fd = fdOf(handle);
+    OpenPort& port = openPorts[fd];
     got = false;
-    for (;;) {
-        const ssize_t n = read(fdOf(handle), &byte, 1);
-        if (n == 1) {
-            got = true;
-            return 0;
-        }
-        if (n == 0) return deviceGone;
-        if (errno == EINTR) continue;
-        return errno == EAGAIN ? 0 : failure(errno);
-    }
+    if (const int error = readAhead(fd, port)) return error;
+    if (port.taken == port.ahead.size()) return 0;
+    byte = port.ahead[port.taken++];
+    got = true;
+    return 0;
 }
 
 int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     const int fd = fdOf(handle);
+    // Time passes in the write: what was known of the queue is no longer.
+    if (const auto port = openPorts.find(fd); port != openPorts.end()) {
+        port->second.emptied = false;
+        setWakeCount(fd, port->second, 1);
+    }
     while (count > 0) {
         const ssize_t n = write(fd, data, static_cast<std::size_t>(count));
         if (n > 0) {

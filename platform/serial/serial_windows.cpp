@@ -154,6 +154,9 @@ int serialSeamReadByte(SerialHandle handle, char& byte, bool& got) {
     return 0;
 }
 
+// A synchronous comm handle is not waited on; nothing to tune.
+void serialSeamExpect(SerialHandle, int) {}
+
 int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     DWORD written = 0;
     if (!WriteFile(native(handle), data, static_cast<DWORD>(count), &written, nullptr)) return communicationError;
