@@ -20,6 +20,8 @@ if(WIN32)
   # The zip a Windows technician unpacks: the 64-bit and the 32-bit
   # executable, the README with CR LF line ends and the sample programs.
   # The 64-bit cross build packs the executable of the 32-bit one.
+  # The shipped executable needs no symbol table.
+  target_link_options(fixqrv PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(FIXQRV_WIN32_EXE ${CMAKE_SOURCE_DIR}/build-win32/fixqrv.exe CACHE FILEPATH
       "fixqrv.exe of the 32-bit cross build, packed beside the 64-bit one")
