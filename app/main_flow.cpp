@@ -9,6 +9,7 @@
 #include "app/error_reports.h"
 #include "app/errors.h"
 #include "app/port_selection.h"
+#include "app/version.h"
 #include "controller/prompt.h"
 #include "controller/variant.h"
 #include "platform/console/console.h"
@@ -25,7 +26,7 @@ struct BannerLine {
 
 constexpr BannerLine bannerLines[] = {
     {4, "*** QRV.BAS PROGRAM FIX UPLOAD to KTX or RVB ***"},
-    {21, "Version 1.62"},
+    {21, "Version " FIXQRV_VERSION},
     {10, "Uploads the QRV program into the controller and checks every line."},
     {12, "Maintained by the FixQRV developers."},
     {0, ""},

@@ -6,6 +6,7 @@
 #include "app/numeric_value.h"
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"
+#include "support/test_names.h"
 
 namespace {
 
@@ -142,7 +143,10 @@ INSTANTIATE_TEST_SUITE_P(Words, DispatchTest,
                                            Dispatch{"1", 1}, Dispatch{"c", 0}, Dispatch{"C junk", 0},
                                            Dispatch{"012", -1}, Dispatch{"257", -1}, Dispatch{"X", -1},
                                            Dispatch{"0", -1}, Dispatch{"+5", -1}, Dispatch{"5.0", -1},
-                                           Dispatch{"COM5", -1}, Dispatch{"5\t", -1}));
+                                           Dispatch{"COM5", -1}, Dispatch{"5\t", -1}),
+                         [](const ::testing::TestParamInfo<Dispatch>& info) {
+                             return "Word_" + testNameOf(info.param.tail);
+                         });
 
 TEST_F(StartUpTest, SyntaxErrorScreenWaitsForEnterThenEndsRestored) {
     startUp("fixqrv 012");

@@ -11,6 +11,7 @@
 #include "app/port_selection.h"
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"
+#include "support/test_names.h"
 
 namespace {
 
@@ -86,7 +87,10 @@ TEST_P(PortRemembered, IsTrustedWithoutRewriteOrProbe) {
     EXPECT_EQ(memory(), "3\r\nsecond line\r\n");
     EXPECT_EQ(handlerInForce(), Handler::none);
 }
-INSTANTIATE_TEST_SUITE_P(AtPromptAndWithC, PortRemembered, testing::Values("", "C"));
+std::string wordName(const std::string& word) { return word.empty() ? "NoWord" : "Word_" + testNameOf(word); }
+
+INSTANTIATE_TEST_SUITE_P(AtPromptAndWithC, PortRemembered, testing::Values("", "C"),
+                         [](const testing::TestParamInfo<std::string>& info) { return wordName(info.param); });
 
 struct Typed {
     std::string text;
@@ -115,7 +119,10 @@ TEST_P(PortTyped, IsNamedRememberedAsTypedAndProbed) {
 INSTANTIATE_TEST_SUITE_P(Texts, PortTyped,
                          testing::Values(Typed{"7", 7, "COM7"}, Typed{"12", 12, "\\\\.\\COM12"},
                                          Typed{"2.5", 2, "COM2"}, Typed{"3.5", 4, "COM4"},
-                                         Typed{"7abc", 7, "COM7"}, Typed{" 256", 256, "\\\\.\\COM256"}));
+                                         Typed{"7abc", 7, "COM7"}, Typed{" 256", 256, "\\\\.\\COM256"}),
+                         [](const testing::TestParamInfo<Typed>& info) {
+                             return "Typed_" + testNameOf(info.param.text);
+                         });
 
 TEST_F(PortSelectionTest, NumbersOutsideTheRangeAskAgain) {
     fake::addPort("COM7");
@@ -156,7 +163,8 @@ TEST_P(PortLineWrapped, BackspaceReachesTheLastColumn) {
     EXPECT_EQ(screenRowText(promptRow), prompt("") + " " + blanks + "8");
     EXPECT_EQ(row(promptRow + 1), "");
 }
-INSTANTIATE_TEST_SUITE_P(Rows, PortLineWrapped, testing::Values(11, 24));
+INSTANTIATE_TEST_SUITE_P(Rows, PortLineWrapped, testing::Values(11, 24),
+                         [](const testing::TestParamInfo<int>& info) { return "Row" + std::to_string(info.param); });
 
 TEST_F(PortSelectionTest, CommandCWithAnUnusableMemoryRefusesThenAsks) {
     remember("25\r\n");
@@ -197,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, PortUntyped,
     testing::Values(Untyped{"", "25\r\n", "\r", prompt(""), "\\\\.\\COM25", "25\r\n"},
                     Untyped{"C", "2.5\r\n", "", "", "COM2", "2\r\n"},
-                    Untyped{"12", "3\r\n", "", "", "\\\\.\\COM12", "12\r\n"}));
+                    Untyped{"12", "3\r\n", "", "", "\\\\.\\COM12", "12\r\n"}),
+    [](const testing::TestParamInfo<Untyped>& info) { return wordName(info.param.word); });
 
 TEST_F(PortSelectionTest, FailedProbeAsksAgainAndEnterAloneRetriesIt) {
     remember("3\r\n");
@@ -250,6 +259,11 @@ void PrintTo(Unusable u, std::ostream* out) {
     *out << names[static_cast<int>(u)];
 }
 
+std::string unusableName(const testing::TestParamInfo<Unusable>& info) {
+    static const char* const names[] = {"Missing", "Empty", "CtrlZFirst", "Locked", "Directory"};
+    return names[static_cast<int>(info.param)];
+}
+
 class PortMemoryUnusable : public PortSelectionTest, public testing::WithParamInterface<Unusable> {};
 
 // Nothing is said, nothing stays open, and a memory that cannot be written
@@ -277,7 +291,8 @@ TEST_P(PortMemoryUnusable, GivesAnEmptyDefaultSilently) {
 }
 INSTANTIATE_TEST_SUITE_P(Kinds, PortMemoryUnusable,
                          testing::Values(Unusable::missing, Unusable::empty, Unusable::ctrlZ,
-                                         Unusable::locked, Unusable::directory));
+                                         Unusable::locked, Unusable::directory),
+                         unusableName);
 
 // The memory opens but takes no bytes: even after a failed probe that is
 // no reason to refuse a good port, and the half-written file must not keep

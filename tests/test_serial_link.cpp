@@ -1,3 +1,4 @@
+#include <cmath>
 #include <string>
 
 #include "support/program_fixture.h"
@@ -141,7 +142,10 @@ TEST_P(ReceiveLimit, OneSecondEndsBetweenHalfAndOneAndAHalf) {
     EXPECT_LE(fake::now() - called, 1.5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Offsets, ReceiveLimit, ::testing::Values(0.0, 0.2, 0.49, 0.5, 0.51, 0.9));
+INSTANTIATE_TEST_SUITE_P(Offsets, ReceiveLimit, ::testing::Values(0.0, 0.2, 0.49, 0.5, 0.51, 0.9),
+                         [](const ::testing::TestParamInfo<double>& info) {
+                             return "After" + std::to_string(std::lround(info.param * 1000)) + "ms";
+                         });
 
 TEST_F(SerialLinkTest, LineErrorRaisesFiftySevenOnceThenTheCountComes) {
     fake::controllerSends("abc");

@@ -9,6 +9,7 @@
 #include "support/controller_script.h"
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"
+#include "support/test_names.h"
 #include "upload/pacing.h"
 #include "upload/progress.h"
 #include "upload/send_line.h"
@@ -72,6 +73,8 @@ struct Answer {
     const char* file;
 };
 
+void PrintTo(const Answer& a, std::ostream* out) { *out << '"' << a.text << '"'; }
+
 class VariantAnswer : public UploadTest, public ::testing::WithParamInterface<Answer> {};
 
 TEST_P(VariantAnswer, ChoosesTheFileByNumericValue) {
@@ -88,7 +91,10 @@ INSTANTIATE_TEST_SUITE_P(Answers, VariantAnswer,
                                            Answer{" 2.4", "QRV2.BAS"}, Answer{"1.5", "QRV2.BAS"},
                                            Answer{"2.5", "QRV2.BAS"}, Answer{"2 and more", "QRV2.BAS"},
                                            Answer{"3", "QRV1.BAS"}, Answer{"0", "QRV1.BAS"}, Answer{"1", "QRV1.BAS"},
-                                           Answer{"Q", "QRV1.BAS"}, Answer{"", "QRV1.BAS"}));
+                                           Answer{"Q", "QRV1.BAS"}, Answer{"", "QRV1.BAS"}),
+                         [](const ::testing::TestParamInfo<Answer>& info) {
+                             return "Answer_" + testNameOf(info.param.text);
+                         });
 
 TEST_F(UploadTest, MissingFileReport) {
     fake::ControllerScript script;
@@ -196,7 +202,8 @@ TEST_P(OperatorKey, MidLineEndsTheRunByTheOperator) {
     EXPECT_GE(fake::now(), 6.5);  // the 2 s with the message
 }
 
-INSTANTIATE_TEST_SUITE_P(EscAndCtrlC, OperatorKey, ::testing::Values("\x1b", "\x03"));
+INSTANTIATE_TEST_SUITE_P(EscAndCtrlC, OperatorKey, ::testing::Values("\x1b", "\x03"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return testNameOf(info.param); });
 
 TEST_F(UploadTest, EchoDuringAnXoffPauseIsKept) {
     fake::ControllerScript script;

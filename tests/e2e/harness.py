@@ -4,6 +4,7 @@ through the pyte terminal emulator, as an operator would see it."""
 import fcntl
 import os
 import select
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -25,6 +26,7 @@ class Session:
         self.modes_before = termios.tcgetattr(self.slave)
         self.screen = screen or pyte.Screen(columns, rows)
         self.stream = pyte.ByteStream(self.screen)
+        self.own_workdir = cwd is None
         self.workdir = cwd or tempfile.mkdtemp(prefix="fixqrv-e2e-")
         self.process = subprocess.Popen(
             [program or BIN, *args], stdin=self.slave, stdout=self.slave, stderr=self.slave,
@@ -86,6 +88,8 @@ class Session:
             self.process.wait()
         os.close(self.master)
         os.close(self.slave)
+        if self.own_workdir:
+            shutil.rmtree(self.workdir, ignore_errors=True)
 
 
 def is_yellow_on_blue(char):

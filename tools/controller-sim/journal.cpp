@@ -36,8 +36,15 @@ std::string formatEntry(const JournalEntry& entry) {
     std::snprintf(stamp, sizeof stamp, "%lld.%03lld",
                   static_cast<long long>(entry.at / 1000000),
                   static_cast<long long>(entry.at / 1000 % 1000));
-    std::string line = std::string(stamp) + " " + entry.tag;
-    if (!entry.text.empty()) line += " " + escapeBytes(entry.text);
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict
+    // on a concatenation of temporaries here.
+    std::string line(stamp);
+    line += ' ';
+    line += entry.tag;
+    if (!entry.text.empty()) {
+        line += ' ';
+        line += escapeBytes(entry.text);
+    }
     return line;
 }
 

@@ -4,7 +4,6 @@ console shows the console's cells on the terminal and turns the bytes typed
 into key events."""
 
 import os
-import shutil
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../e2e"))
@@ -33,7 +32,6 @@ class WineSession(Session):
     timeouts are longer, since Wine starts slowly."""
 
     def __init__(self, args=(), columns=80, rows=25, cwd=None):
-        self.own_workdir = cwd is None
         super().__init__([EXE, *args], columns, rows, cwd,
                          env={"WINEPREFIX": PREFIX, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="},
                          program=WINE)
@@ -46,8 +44,3 @@ class WineSession(Session):
 
     def wait_exit(self, timeout=30.0):
         return super().wait_exit(timeout)
-
-    def close(self):
-        super().close()
-        if self.own_workdir:
-            shutil.rmtree(self.workdir, ignore_errors=True)
