@@ -5,9 +5,9 @@
 #include <new>
 
 #include "app/command_line.h"
-#include "app/ends.h"
-#include "app/error_reports.h"
-#include "app/errors.h"
+#include "ends/ends.h"
+#include "ends/error_reports.h"
+#include "runtime/errors.h"
 #include "app/port_selection.h"
 #include "app/version.h"
 #include "controller/prompt.h"

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/ends.h"
-#include "app/errors.h"
-#include "app/numeric_value.h"
+#include "ends/ends.h"
+#include "runtime/errors.h"
+#include "runtime/numeric_value.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"

@@ -1,9 +1,9 @@
 #include "controller/prompt.h"
 
-#include "app/ends.h"
-#include "app/error_reports.h"
-#include "app/errors.h"
-#include "app/program_state.h"
+#include "ends/ends.h"
+#include "ends/error_reports.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 #include "controller/wake.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "app/errors.h"
-#include "app/numeric_value.h"
-#include "app/program_state.h"
+#include "runtime/errors.h"
+#include "runtime/numeric_value.h"
+#include "runtime/program_state.h"
 #include "controller/prompt.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
-#include "upload/send_line.h"
+#include "exchange/send_line.h"
 #include "upload/upload.h"
 
 void queryVariant() {

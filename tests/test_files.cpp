@@ -11,7 +11,7 @@
 #include <iterator>
 #include <vector>
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 #include "platform/files/file_seam.h"
 #include "platform/files/files.h"
 

@@ -10,9 +10,9 @@
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"
 #include "support/test_names.h"
-#include "upload/pacing.h"
+#include "exchange/pacing.h"
 #include "upload/progress.h"
-#include "upload/send_line.h"
+#include "exchange/send_line.h"
 #include "upload/upload.h"
 
 namespace {

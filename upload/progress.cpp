@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "app/numeric_value.h"
-#include "app/program_state.h"
+#include "runtime/numeric_value.h"
+#include "runtime/program_state.h"
 #include "platform/console/console.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 #include <new>
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 #include "platform/files/file_seam.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 
 inline constexpr int maxFileNumber = 32767;
 

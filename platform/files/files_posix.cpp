@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 #include "platform/files/file_seam.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // from the last-error code while critical-error dialogs are off.
 #include <windows.h>
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 #include "platform/files/file_seam.h"
 
 namespace {

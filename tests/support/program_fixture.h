@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "app/errors.h"
-#include "app/program_state.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <map>
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 #include "platform/files/file_seam.h"
 #include "platform/files/files.h"
 

@@ -1,12 +1,12 @@
-#include "app/error_reports.h"
+#include "ends/error_reports.h"
 
-#include "app/ends.h"
-#include "app/errors.h"
-#include "app/program_state.h"
+#include "ends/ends.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 #include "controller/prompt.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
-#include "upload/send_line.h"
+#include "exchange/send_line.h"
 
 namespace {
 

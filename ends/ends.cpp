@@ -1,6 +1,6 @@
-#include "app/ends.h"
+#include "ends/ends.h"
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"

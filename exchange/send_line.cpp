@@ -1,11 +1,11 @@
-#include "upload/send_line.h"
+#include "exchange/send_line.h"
 
-#include "app/ends.h"
-#include "app/program_state.h"
+#include "ends/ends.h"
+#include "runtime/program_state.h"
 #include "controller/prompt.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
-#include "upload/pacing.h"
+#include "exchange/pacing.h"
 
 namespace {
 

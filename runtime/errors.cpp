@@ -1,4 +1,4 @@
-#include "app/errors.h"
+#include "runtime/errors.h"
 
 namespace {
 Handler currentHandler = Handler::none;
