@@ -5,16 +5,17 @@
 #include <new>
 
 #include "app/command_line.h"
-#include "ends/ends.h"
-#include "ends/error_reports.h"
-#include "runtime/errors.h"
 #include "app/port_selection.h"
 #include "app/version.h"
 #include "controller/prompt.h"
 #include "controller/variant.h"
+#include "ends/ends.h"
+#include "ends/error_reports.h"
+#include "ends/failure_paths.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
 #include "upload/upload.h"
 
 namespace {
@@ -95,6 +96,7 @@ void queryAndUpload() {
         try {
             try {
                 queryVariant();
+                uploadProgram();
             } catch (const ErrorJump& jump) {
                 handleRunError(jump);
             }
@@ -111,6 +113,7 @@ void queryAndUpload() {
 
 int runProgram(const Text& commandLine) {
     try {
+        installLineExits();
         prepareConsole();
         startUp(commandLine);
         dispatchAndRun();

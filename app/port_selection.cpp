@@ -5,11 +5,11 @@
 #include <limits>
 
 #include "ends/ends.h"
-#include "runtime/errors.h"
-#include "runtime/numeric_value.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
+#include "runtime/numeric_value.h"
 
 namespace {
 

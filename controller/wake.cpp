@@ -1,11 +1,12 @@
 #include "controller/wake.h"
 
-#include "ends/ends.h"
-#include "runtime/program_state.h"
 #include "controller/prompt.h"
+#include "ends/ends.h"
+#include "ends/failure_paths.h"
+#include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
-#include "exchange/send_line.h"
+#include "runtime/program_state.h"
 
 namespace {
 

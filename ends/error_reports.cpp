@@ -1,12 +1,12 @@
 #include "ends/error_reports.h"
 
 #include "ends/ends.h"
-#include "runtime/errors.h"
-#include "runtime/program_state.h"
-#include "controller/prompt.h"
+#include "ends/failure_paths.h"
+#include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
-#include "exchange/send_line.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 
 namespace {
 
@@ -71,4 +71,14 @@ void fileErrorReport(int number) {
         newLine();
     }
     pressEnterAndClose();
+}
+
+void handleRunError(const ErrorJump& jump) {
+    switch (jump.handler) {
+        case Handler::generalErrorReport:
+        // A link error that escaped the read retries is reported the same way.
+        case Handler::readRecovery: generalErrorReport(jump.number);
+        case Handler::fileErrorReport: fileErrorReport(jump.number);
+        default: throw jump;
+    }
 }

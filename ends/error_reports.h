@@ -10,3 +10,7 @@
 // Names the error (and the two program files when one is missing), waits
 // for Enter and ends the run.
 [[noreturn]] void fileErrorReport(int number);
+
+// Runs the handler in force for an error caught in the dialogue or the
+// upload; rethrows a jump meant for another handler.
+[[noreturn]] void handleRunError(const struct ErrorJump& jump);

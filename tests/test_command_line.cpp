@@ -1,8 +1,8 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "ends/ends.h"
 #include "app/main_flow.h"
+#include "ends/ends.h"
 #include "runtime/numeric_value.h"
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"

@@ -6,13 +6,15 @@
 #include "app/main_flow.h"
 #include "controller/prompt.h"
 #include "controller/variant.h"
+#include "ends/error_reports.h"
+#include "ends/failure_paths.h"
+#include "exchange/pacing.h"
+#include "exchange/send_line.h"
 #include "support/controller_script.h"
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"
 #include "support/test_names.h"
-#include "exchange/pacing.h"
 #include "upload/progress.h"
-#include "exchange/send_line.h"
 #include "upload/upload.h"
 
 namespace {
@@ -31,6 +33,7 @@ protected:
         return endOf([] {
             try {
                 queryVariant();
+                uploadProgram();
             } catch (const ErrorJump& jump) {
                 handleRunError(jump);
             }

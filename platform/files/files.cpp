@@ -5,8 +5,8 @@
 #include <map>
 #include <new>
 
-#include "runtime/errors.h"
 #include "platform/files/file_seam.h"
+#include "runtime/errors.h"
 
 namespace {
 

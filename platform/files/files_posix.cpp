@@ -6,8 +6,8 @@
 
 #include <cerrno>
 
-#include "runtime/errors.h"
 #include "platform/files/file_seam.h"
+#include "runtime/errors.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/serial/serial_link.h"
 #include "runtime/errors.h"
 #include "runtime/program_state.h"
-#include "platform/serial/serial_link.h"
 
 namespace {
 
