@@ -94,12 +94,10 @@ void queryAndUpload() {
     // is unknown: ask for the variant again and upload from the first line.
     for (;;) {
         try {
-            try {
+            runUnderHandlers([] {
                 queryVariant();
                 uploadProgram();
-            } catch (const ErrorJump& jump) {
-                handleRunError(jump);
-            }
+            });
         } catch (const Recheck& recheck) {
             installHandler(Handler::none);  // a failed close changes nothing now
             closeFile(uploadFileNumber);

@@ -58,12 +58,8 @@ void promptLoop(bool fresh) {
             newLine();
         }
         try {
-            try {
-                promptAttempt();
-                return;
-            } catch (const ErrorJump& jump) {
-                handleRunError(jump);
-            }
+            runUnderHandlers(promptAttempt);
+            return;
         } catch (const Recheck& recheck) {
             fresh = recheck.fromStart;
         }

@@ -1,5 +1,7 @@
 #include "ends/error_reports.h"
 
+#include <optional>
+
 #include "ends/ends.h"
 #include "ends/failure_paths.h"
 #include "exchange/send_line.h"
@@ -9,6 +11,12 @@
 #include "runtime/program_state.h"
 
 namespace {
+
+// The handlers whose jumps are caught where the dialogue and the upload run.
+bool reportedHere(Handler handler) {
+    return handler == Handler::generalErrorReport || handler == Handler::readRecovery ||
+           handler == Handler::fileErrorReport;
+}
 
 void printErrorNumber(int number) {
     printText("ERROR: ");
@@ -80,5 +88,22 @@ void handleRunError(const ErrorJump& jump) {
         case Handler::readRecovery: generalErrorReport(jump.number);
         case Handler::fileErrorReport: fileErrorReport(jump.number);
         default: throw jump;
+    }
+}
+
+void runUnderHandlers(void (*step)()) {
+    // The report runs outside the catch, so that its own errors are caught
+    // here like any other.
+    std::optional<ErrorJump> pending;
+    for (;;) {
+        try {
+            if (!pending) return step();
+            const ErrorJump jump = *pending;
+            pending.reset();
+            handleRunError(jump);
+        } catch (const ErrorJump& jump) {
+            if (!reportedHere(jump.handler)) throw;
+            pending = jump;
+        }
     }
 }

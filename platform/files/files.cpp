@@ -190,3 +190,8 @@ void closeAllFiles() {
     fileTable.clear();
     if (firstError != 0) raiseError(firstError);
 }
+
+FileHandle nativeHandleOf(int fileNumber) {
+    const auto found = fileTable.find(fileNumber);
+    return found == fileTable.end() ? FileHandle{} : found->second.handle;
+}
