@@ -130,6 +130,8 @@ int runProgram(const Text& commandLine) {
         std::fprintf(stderr, "fixqrv: run-time error %d reached no handler\n", jump.number);
         return 255;
     } catch (const std::bad_alloc&) {
+        // Out of memory with no handler in force: the error cannot be
+        // dropped, as the statement that failed cannot go on.
         installHandler(Handler::none);
         closePort();
         restoreConsole(EndKind::fatal);

@@ -62,7 +62,7 @@ void generalErrorReport(int number) {
         newLine();
     }
     try {
-        breakInAndSleep();
+        withMemoryErrors(breakInAndSleep);
     } catch (const ErrorJump&) {
         newLine();
         pause(2000);
@@ -97,10 +97,13 @@ void runUnderHandlers(void (*step)()) {
     std::optional<ErrorJump> pending;
     for (;;) {
         try {
-            if (!pending) return step();
-            const ErrorJump jump = *pending;
-            pending.reset();
-            handleRunError(jump);
+            withMemoryErrors([&] {
+                if (!pending) return step();
+                const ErrorJump jump = *pending;
+                pending.reset();
+                handleRunError(jump);
+            });
+            return;  // the step has returned: a report never does
         } catch (const ErrorJump& jump) {
             if (!reportedHere(jump.handler)) throw;
             pending = jump;

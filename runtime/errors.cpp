@@ -23,4 +23,11 @@ void raiseError(int number) {
     throw ErrorJump{number, currentHandler};
 }
 
+void raiseOutOfMemory() {
+    constexpr int outOfMemory = 7;
+    lastError = outOfMemory;
+    if (currentHandler == Handler::none) throw std::bad_alloc();
+    throw ErrorJump{outOfMemory, currentHandler};
+}
+
 void endProcess(int exitCode, EndKind kind) { throw RunEnd{exitCode, kind}; }

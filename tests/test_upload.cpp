@@ -1,6 +1,7 @@
 // The upload engine against a scripted controller: echo collection, the
 // pass over the file, restarts, XOFF pauses, the progress box, the variant
 // query and the closing exchange.
+#include <new>
 #include <string>
 
 #include "app/main_flow.h"
@@ -145,6 +146,31 @@ TEST_F(UploadTest, FailedCloseInTheFileReportEntersItAgainAndEndsNormally) {
     EXPECT_TRUE(fake::capturedRow(found).ends_with("ERROR:  57 ERROR:  51 Press Enter.")) << fake::capturedRow(found);
     EXPECT_FALSE(fileNumberInUse(uploadFileNumber));
     EXPECT_EQ(screenRows(), 25);
+}
+
+// Memory running out in the middle of a step is run-time error 7, reported
+// by the handler in force like any other error, and the run ends normally.
+TEST_F(UploadTest, OutOfMemoryGoesToTheHandlerInForce) {
+    TempDirectory::write("QRV1.BAS", program);
+    fake::playController();
+    // The pause after the upload box is drawn, with the file report in force.
+    fake::setSleepHook([] {
+        static bool done;
+        if (done || !row(1).starts_with("Uploading")) return;
+        done = true;
+        throw std::bad_alloc();
+    });
+    fake::pressKey("\r", 100);
+    fake::captureAtNextWait("Press Enter.");
+    const RunEnd end = endOf([] { queryAndUpload(); });
+    EXPECT_EQ(end.exitCode, 0);
+    EXPECT_EQ(end.kind, EndKind::closing);
+    EXPECT_EQ(lastErrorNumber(), 7);
+    int found = 0;
+    for (int r = 1; r <= 24; ++r)
+        if (fake::capturedRow(r).ends_with("ERROR:  7 Press Enter.")) found = r;
+    EXPECT_GT(found, 0);
+    EXPECT_FALSE(fileNumberInUse(uploadFileNumber));
 }
 
 TEST_F(UploadTest, QueryEchoMismatchCountsAsAFailure) {
