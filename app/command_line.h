@@ -2,7 +2,7 @@
 // split into words. Only word 1 is ever looked at.
 #pragma once
 
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 
 // The program's name is everything up to the next double quote when the
 // line starts with one, else up to the first character of code 32 or less;

@@ -5,16 +5,17 @@
 #include <new>
 
 #include "app/command_line.h"
-#include "app/ends.h"
-#include "app/error_reports.h"
-#include "app/errors.h"
 #include "app/port_selection.h"
 #include "app/version.h"
 #include "controller/prompt.h"
 #include "controller/variant.h"
+#include "ends/ends.h"
+#include "ends/error_reports.h"
+#include "ends/failure_paths.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
 #include "upload/upload.h"
 
 namespace {
@@ -93,11 +94,10 @@ void queryAndUpload() {
     // is unknown: ask for the variant again and upload from the first line.
     for (;;) {
         try {
-            try {
+            runUnderHandlers([] {
                 queryVariant();
-            } catch (const ErrorJump& jump) {
-                handleRunError(jump);
-            }
+                uploadProgram();
+            });
         } catch (const Recheck& recheck) {
             installHandler(Handler::none);  // a failed close changes nothing now
             closeFile(uploadFileNumber);
@@ -111,6 +111,7 @@ void queryAndUpload() {
 
 int runProgram(const Text& commandLine) {
     try {
+        installLineExits();
         prepareConsole();
         startUp(commandLine);
         dispatchAndRun();
@@ -129,6 +130,8 @@ int runProgram(const Text& commandLine) {
         std::fprintf(stderr, "fixqrv: run-time error %d reached no handler\n", jump.number);
         return 255;
     } catch (const std::bad_alloc&) {
+        // Out of memory with no handler in force: the error cannot be
+        // dropped, as the statement that failed cannot go on.
         installHandler(Handler::none);
         closePort();
         restoreConsole(EndKind::fatal);

@@ -2,7 +2,7 @@
 // the main sequence of one run.
 #pragma once
 
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 
 // One whole run for the given command line; returns the exit code.
 int runProgram(const Text& commandLine);

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/ends.h"
-#include "app/errors.h"
-#include "app/numeric_value.h"
+#include "ends/ends.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
+#include "runtime/numeric_value.h"
 
 namespace {
 
@@ -34,11 +34,13 @@ int roundedPort(const Text& text) {
 void readRememberedPort() {
     installHandler(Handler::fileRead);
     try {
-        openTextFile(portMemoryFileName, memoryFileNumber);
-        rememberedPortText = readTextLine(memoryFileNumber);
-        closeFile(memoryFileNumber);
-        portNumber = roundedPort(rememberedPortText);
-        if (portNumber < 1 || portNumber > largestDefaultPort) rememberedPortText.clear();
+        withMemoryErrors([] {
+            openTextFile(portMemoryFileName, memoryFileNumber);
+            rememberedPortText = readTextLine(memoryFileNumber);
+            closeFile(memoryFileNumber);
+            portNumber = roundedPort(rememberedPortText);
+            if (portNumber < 1 || portNumber > largestDefaultPort) rememberedPortText.clear();
+        });
     } catch (const ErrorJump& jump) {
         if (jump.handler != Handler::fileRead) throw;
         rememberedPortText.clear();
@@ -75,7 +77,7 @@ bool tryPort(const Text& lineToRemember) {
     rememberPort(lineToRemember);
     installHandler(Handler::probe);
     try {
-        probePort();
+        withMemoryErrors(probePort);
         return true;
     } catch (const ErrorJump& jump) {
         if (jump.handler != Handler::probe) throw;

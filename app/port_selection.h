@@ -8,7 +8,7 @@
 // test-opened; the remembered one is trusted as it is.
 #pragma once
 
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 
 inline constexpr const char* portMemoryFileName = "COMMPORT.NUM";
 

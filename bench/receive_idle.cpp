@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/errors.h"
-#include "app/program_state.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 #include "platform/serial/serial_link.h"
 
 namespace {

@@ -1,12 +1,12 @@
 #include "controller/prompt.h"
 
-#include "app/ends.h"
-#include "app/error_reports.h"
-#include "app/errors.h"
-#include "app/program_state.h"
 #include "controller/wake.h"
+#include "ends/error_reports.h"
+#include "ends/failure_paths.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 
 namespace {
 
@@ -58,12 +58,8 @@ void promptLoop(bool fresh) {
             newLine();
         }
         try {
-            try {
-                promptAttempt();
-                return;
-            } catch (const ErrorJump& jump) {
-                handleRunError(jump);
-            }
+            runUnderHandlers(promptAttempt);
+            return;
         } catch (const Recheck& recheck) {
             fresh = recheck.fromStart;
         }
@@ -80,36 +76,3 @@ void reopenPort() {
 
 void checkPrompt() { promptLoop(true); }
 void recheckPrompt() { promptLoop(false); }
-
-void notResponding() {
-    beep();
-    printText("KTX or RVB NOT PROPERLY RESPONDING!");
-    newLine();
-    printText("  Check cables or COMM ports and retry.");
-    newLine();
-    if (++failureCount >= 3) uploadFailed();
-    throw Recheck{false};
-}
-
-void uploadFailed() {
-    beep();
-    printText(replyLine);
-    newLine();
-    printText("QRV.BAS UPLOAD FAILED!  KTX or RVB not responding, not connected, or");
-    newLine();
-    printText("incorrect COM port specified.  Check and retry.");
-    newLine();
-    printText("Press Enter.");
-    readKeyboardLine();
-    closingSequence();
-}
-
-void handleRunError(const ErrorJump& jump) {
-    switch (jump.handler) {
-        case Handler::generalErrorReport:
-        // A link error that escaped the read retries is reported the same way.
-        case Handler::readRecovery: generalErrorReport(jump.number);
-        case Handler::fileErrorReport: fileErrorReport(jump.number);
-        default: throw jump;
-    }
-}

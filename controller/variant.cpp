@@ -2,15 +2,14 @@
 
 #include <algorithm>
 
-#include "app/errors.h"
-#include "app/numeric_value.h"
-#include "app/program_state.h"
-#include "controller/prompt.h"
+#include "ends/failure_paths.h"
+#include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
-#include "upload/send_line.h"
-#include "upload/upload.h"
+#include "runtime/errors.h"
+#include "runtime/numeric_value.h"
+#include "runtime/program_state.h"
 
 void queryVariant() {
     drainInput();
@@ -32,5 +31,4 @@ void queryVariant() {
     uploadFileSize = fileSize(uploadFileNumber);
     linesSent = 0;
     bytesSent = 0;
-    uploadProgram();
 }

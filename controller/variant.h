@@ -2,6 +2,7 @@
 // file for the upload.
 #pragma once
 
-// Never returns: continues into the upload or a failure path.
-[[noreturn]] void queryVariant();
+// Returns with the chosen file open as file 3 and its size taken; a failure
+// leaves by a jump instead.
+void queryVariant();
 

@@ -1,11 +1,12 @@
 #include "controller/wake.h"
 
-#include "app/ends.h"
-#include "app/program_state.h"
 #include "controller/prompt.h"
+#include "ends/ends.h"
+#include "ends/failure_paths.h"
+#include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
-#include "upload/send_line.h"
+#include "runtime/program_state.h"
 
 namespace {
 

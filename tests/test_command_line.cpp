@@ -1,9 +1,9 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "app/ends.h"
 #include "app/main_flow.h"
-#include "app/numeric_value.h"
+#include "ends/ends.h"
+#include "runtime/numeric_value.h"
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"
 #include "support/test_names.h"

@@ -2,9 +2,10 @@
 // the speed switch, the failure paths, wake-up, password and the error report.
 #include <string>
 
-#include "app/error_reports.h"
 #include "controller/prompt.h"
 #include "controller/wake.h"
+#include "ends/error_reports.h"
+#include "ends/failure_paths.h"
 #include "support/controller_script.h"
 #include "support/program_fixture.h"
 

@@ -11,9 +11,9 @@
 #include <iterator>
 #include <vector>
 
-#include "app/errors.h"
 #include "platform/files/file_seam.h"
 #include "platform/files/files.h"
+#include "runtime/errors.h"
 
 namespace {
 

@@ -1,18 +1,22 @@
 // The upload engine against a scripted controller: echo collection, the
 // pass over the file, restarts, XOFF pauses, the progress box, the variant
 // query and the closing exchange.
+#include <new>
 #include <string>
 
 #include "app/main_flow.h"
 #include "controller/prompt.h"
 #include "controller/variant.h"
+#include "ends/error_reports.h"
+#include "ends/failure_paths.h"
+#include "exchange/pacing.h"
+#include "exchange/send_line.h"
+#include "platform/files/file_seam.h"
 #include "support/controller_script.h"
 #include "support/program_fixture.h"
 #include "support/temp_directory.h"
 #include "support/test_names.h"
-#include "upload/pacing.h"
 #include "upload/progress.h"
-#include "upload/send_line.h"
 #include "upload/upload.h"
 
 namespace {
@@ -31,6 +35,7 @@ protected:
         return endOf([] {
             try {
                 queryVariant();
+                uploadProgram();
             } catch (const ErrorJump& jump) {
                 handleRunError(jump);
             }
@@ -111,6 +116,61 @@ TEST_F(UploadTest, MissingFileReport) {
     EXPECT_EQ(fake::capturedRow(found + 1), "Press Enter.");
     EXPECT_EQ(fake::beeps(), 1);
     EXPECT_FALSE(fake::portOpen());
+}
+
+// The file report's own close fails: the report is still the handler in
+// force, so it is entered again; the file is gone by then, and the run ends
+// normally after "Press Enter." instead of escaping every handler.
+TEST_F(UploadTest, FailedCloseInTheFileReportEntersItAgainAndEndsNormally) {
+    TempDirectory::write("QRV1.BAS", program);
+    fake::playController();
+    // While the upload box waits, still under the file report: the upload
+    // file's handle is released behind the program's back and the line
+    // reports an error.
+    fake::setSleepHook([] {
+        static bool done;
+        if (done || !row(1).starts_with("Uploading")) return;
+        done = true;
+        fileSeamClose(nativeHandleOf(uploadFileNumber));
+        fake::lineErrorOnNextStatus();
+    });
+    fake::pressKey("\r", 100);
+    fake::captureAtNextWait("Press Enter.");
+    const RunEnd end = endOf([] { queryAndUpload(); });
+    EXPECT_EQ(end.exitCode, 0);
+    EXPECT_EQ(end.kind, EndKind::closing);
+    int found = 0;
+    for (int r = 1; r <= 24; ++r)
+        if (fake::capturedRow(r).ends_with("Press Enter.")) found = r;
+    ASSERT_GT(found, 0);
+    EXPECT_TRUE(fake::capturedRow(found).ends_with("ERROR:  57 ERROR:  51 Press Enter.")) << fake::capturedRow(found);
+    EXPECT_FALSE(fileNumberInUse(uploadFileNumber));
+    EXPECT_EQ(screenRows(), 25);
+}
+
+// Memory running out in the middle of a step is run-time error 7, reported
+// by the handler in force like any other error, and the run ends normally.
+TEST_F(UploadTest, OutOfMemoryGoesToTheHandlerInForce) {
+    TempDirectory::write("QRV1.BAS", program);
+    fake::playController();
+    // The pause after the upload box is drawn, with the file report in force.
+    fake::setSleepHook([] {
+        static bool done;
+        if (done || !row(1).starts_with("Uploading")) return;
+        done = true;
+        throw std::bad_alloc();
+    });
+    fake::pressKey("\r", 100);
+    fake::captureAtNextWait("Press Enter.");
+    const RunEnd end = endOf([] { queryAndUpload(); });
+    EXPECT_EQ(end.exitCode, 0);
+    EXPECT_EQ(end.kind, EndKind::closing);
+    EXPECT_EQ(lastErrorNumber(), 7);
+    int found = 0;
+    for (int r = 1; r <= 24; ++r)
+        if (fake::capturedRow(r).ends_with("ERROR:  7 Press Enter.")) found = r;
+    EXPECT_GT(found, 0);
+    EXPECT_FALSE(fileNumberInUse(uploadFileNumber));
 }
 
 TEST_F(UploadTest, QueryEchoMismatchCountsAsAFailure) {

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "app/numeric_value.h"
-#include "app/program_state.h"
 #include "platform/console/console.h"
+#include "runtime/numeric_value.h"
+#include "runtime/program_state.h"
 
 namespace {
 constexpr char horizontal = static_cast<char>(196);

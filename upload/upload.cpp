@@ -1,14 +1,14 @@
 #include "upload/upload.h"
 
-#include "app/ends.h"
-#include "app/errors.h"
-#include "app/program_state.h"
-#include "controller/prompt.h"
+#include "ends/ends.h"
+#include "ends/failure_paths.h"
+#include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 #include "upload/progress.h"
-#include "upload/send_line.h"
 
 namespace {
 

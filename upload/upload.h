@@ -3,8 +3,6 @@
 // closing exchange that starts the program in the controller.
 #pragma once
 
-inline constexpr int uploadFileNumber = 3;
-
 // File 3 open, its size taken. Never returns.
 [[noreturn]] void uploadProgram();
 [[noreturn]] void finishUpload();

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 #include "platform/console/console_seam.h"
 
 inline constexpr int keyboardLineLimit = 10000;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 
 struct Cell {
     std::uint8_t ch = ' ';   // code page 437 byte

@@ -5,8 +5,8 @@
 #include <map>
 #include <new>
 
-#include "app/errors.h"
 #include "platform/files/file_seam.h"
+#include "runtime/errors.h"
 
 namespace {
 
@@ -189,4 +189,9 @@ void closeAllFiles() {
     }
     fileTable.clear();
     if (firstError != 0) raiseError(firstError);
+}
+
+FileHandle nativeHandleOf(int fileNumber) {
+    const auto found = fileTable.find(fileNumber);
+    return found == fileTable.end() ? FileHandle{} : found->second.handle;
 }

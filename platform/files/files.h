@@ -13,7 +13,8 @@
 
 #include <cstdint>
 
-#include "app/program_state.h"
+#include "platform/files/file_seam.h"
+#include "runtime/program_state.h"
 
 inline constexpr int maxFileNumber = 32767;
 
@@ -44,3 +45,7 @@ bool fileNumberInUse(int fileNumber);
 
 // Closes every open file, then raises the first failure, if any.
 void closeAllFiles();
+
+// The native handle behind an open file number (an invalid one for a number
+// not open), so that a test can release it and make the next close fail.
+FileHandle nativeHandleOf(int fileNumber);

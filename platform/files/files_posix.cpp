@@ -6,8 +6,8 @@
 
 #include <cerrno>
 
-#include "app/errors.h"
 #include "platform/files/file_seam.h"
+#include "runtime/errors.h"
 
 namespace {
 

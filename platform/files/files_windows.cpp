@@ -2,8 +2,8 @@
 // from the last-error code while critical-error dialogs are off.
 #include <windows.h>
 
-#include "app/errors.h"
 #include "platform/files/file_seam.h"
+#include "runtime/errors.h"
 
 namespace {
 

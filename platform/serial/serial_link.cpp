@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_seam.h"

@@ -12,7 +12,7 @@
 // report instead of a loop.
 #pragma once
 
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 
 inline constexpr int portFileNumber = 1;
 inline constexpr int recoveryLimit = 50;  // consecutive failures under readRecovery

@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "app/errors.h"
-#include "app/program_state.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 
 namespace {
 

@@ -7,11 +7,12 @@
 
 #include <string>
 
-#include "app/errors.h"
-#include "app/program_state.h"
+#include "ends/failure_paths.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 #include "support/fake_clock.h"
 #include "support/fake_console.h"
 #include "support/fake_serial.h"
@@ -19,6 +20,7 @@
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        installLineExits();  // as the program does at start
         fake::resetClock();
         fake::resetConsole();
         resetProgramState();

@@ -10,9 +10,9 @@
 #include <iterator>
 #include <map>
 
-#include "app/errors.h"
 #include "platform/files/file_seam.h"
 #include "platform/files/files.h"
+#include "runtime/errors.h"
 
 namespace {
 

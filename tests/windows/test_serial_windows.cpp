@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/program_state.h"
 #include "platform/serial/serial_link.h"
 #include "platform/serial/serial_seam.h"
+#include "runtime/program_state.h"
 
 namespace {
 

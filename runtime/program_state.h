@@ -10,6 +10,8 @@ using Text = std::string;  // bytes, compared byte by byte, no conversion
 
 inline constexpr int maxPortNumber = 256;
 inline constexpr int commandWordCount = 10;
+// The upload file's number while it is open.
+inline constexpr int uploadFileNumber = 3;
 
 // Line settings that configurePort applies; fixed at start.
 struct LineSettings {

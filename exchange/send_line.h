@@ -10,8 +10,14 @@ void sendLineWithEcho();
 // sendLineWithEcho, then whether the echo equals what was sent.
 bool sendVerifiedLine();
 
-// Esc or Ctrl-C during a line: the message, a pause, the normal end.
-[[noreturn]] void operatorTermination();
+// A line's two ways out belong to the ends of a run, on a floor above this
+// one, which installs them once at start: Esc or Ctrl-C typed during the
+// line, and an echo that does not come in time. Neither returns.
+struct LineExits {
+    void (*operatorStop)() = nullptr;  // operatorTermination
+    void (*lineFailed)() = nullptr;    // uploadFailed
+};
+void setLineExits(LineExits exits);
 
 // Clears screen row 6 and puts the cursor at its start.
 void clearRowSix();

@@ -1,6 +1,6 @@
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 
-#include "app/errors.h"
+#include "runtime/errors.h"
 
 std::array<Text, maxPortNumber + 1> portNumberText;
 std::array<Text, commandWordCount + 1> commandWords;

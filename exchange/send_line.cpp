@@ -1,11 +1,10 @@
-#include "upload/send_line.h"
+#include "exchange/send_line.h"
 
-#include "app/ends.h"
-#include "app/program_state.h"
-#include "controller/prompt.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
-#include "upload/pacing.h"
+#include "exchange/pacing.h"
 
 namespace {
 
@@ -13,9 +12,18 @@ constexpr char xon = 17;
 constexpr char xoff = 19;
 constexpr double lineLimit = 5;
 
+LineExits lineExits;
+
+// An exit left uninstalled ends the run as a fatal error rather than
+// carrying on with a line that has failed.
+[[noreturn]] void takeExit(void (*exit)()) {
+    if (exit != nullptr) exit();
+    endProcess(255, EndKind::fatal);
+}
+
 void pollOperator() {
     const Text key = pollKey();
-    if (key == "\x1b" || key == "\x03") operatorTermination();
+    if (key == "\x1b" || key == "\x03") takeExit(lineExits.operatorStop);
 }
 
 // One received character of the line's echo, before its CR has gone out.
@@ -46,7 +54,7 @@ void readEchoTail() {
     expectBytes(echoStillToCome());
     while (lastCode != '\n') {
         const bool wasCr = lastCode == '\r';
-        if (!waitReplyChar()) uploadFailed();
+        if (!waitReplyChar()) takeExit(lineExits.lineFailed);
         if (wasCr) return;
         if (lastCode != '\r' && lastCode != '\n' && lastCode != xon && lastCode != xoff) replyLine += lastChar;
     }
@@ -70,7 +78,7 @@ void sendLineWithEcho() {
     std::size_t next = 0;
     while (next < commandText.size()) {
         pollOperator();
-        if (secondsSince(start) > lineLimit) uploadFailed();
+        if (secondsSince(start) > lineLimit) takeExit(lineExits.lineFailed);
         if (bytesWaiting() > 0) {
             takeEchoCharacter();
             continue;
@@ -95,10 +103,4 @@ bool sendVerifiedLine() {
     return replyLine == commandText;
 }
 
-void operatorTermination() {
-    newLine();
-    printText("ZIDURAD Terminated by Operator before Completion.");
-    newLine();
-    pause(2000);
-    closingSequence();
-}
+void setLineExits(LineExits exits) { lineExits = exits; }

@@ -1,9 +1,9 @@
-#include "upload/pacing.h"
+#include "exchange/pacing.h"
 
-#include "app/errors.h"
-#include "app/program_state.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 
 namespace {
 constexpr char xon = 17;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "app/program_state.h"
+#include "runtime/program_state.h"
 
 enum class Exponent : std::uint8_t { ignored, accepted };
 

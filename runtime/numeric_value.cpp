@@ -1,4 +1,4 @@
-#include "app/numeric_value.h"
+#include "runtime/numeric_value.h"
 
 #include <cctype>
 #include <cmath>

@@ -1,14 +1,22 @@
-#include "app/error_reports.h"
+#include "ends/error_reports.h"
 
-#include "app/ends.h"
-#include "app/errors.h"
-#include "app/program_state.h"
-#include "controller/prompt.h"
+#include <optional>
+
+#include "ends/ends.h"
+#include "ends/failure_paths.h"
+#include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
-#include "upload/send_line.h"
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 
 namespace {
+
+// The handlers whose jumps are caught where the dialogue and the upload run.
+bool reportedHere(Handler handler) {
+    return handler == Handler::generalErrorReport || handler == Handler::readRecovery ||
+           handler == Handler::fileErrorReport;
+}
 
 void printErrorNumber(int number) {
     printText("ERROR: ");
@@ -54,7 +62,7 @@ void generalErrorReport(int number) {
         newLine();
     }
     try {
-        breakInAndSleep();
+        withMemoryErrors(breakInAndSleep);
     } catch (const ErrorJump&) {
         newLine();
         pause(2000);
@@ -71,4 +79,34 @@ void fileErrorReport(int number) {
         newLine();
     }
     pressEnterAndClose();
+}
+
+void handleRunError(const ErrorJump& jump) {
+    switch (jump.handler) {
+        case Handler::generalErrorReport:
+        // A link error that escaped the read retries is reported the same way.
+        case Handler::readRecovery: generalErrorReport(jump.number);
+        case Handler::fileErrorReport: fileErrorReport(jump.number);
+        default: throw jump;
+    }
+}
+
+void runUnderHandlers(void (*step)()) {
+    // The report runs outside the catch, so that its own errors are caught
+    // here like any other.
+    std::optional<ErrorJump> pending;
+    for (;;) {
+        try {
+            withMemoryErrors([&] {
+                if (!pending) return step();
+                const ErrorJump jump = *pending;
+                pending.reset();
+                handleRunError(jump);
+            });
+            return;  // the step has returned: a report never does
+        } catch (const ErrorJump& jump) {
+            if (!reportedHere(jump.handler)) throw;
+            pending = jump;
+        }
+    }
 }

@@ -1,13 +1,10 @@
-#include "app/ends.h"
+#include "ends/ends.h"
 
-#include "app/errors.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
-
-namespace {
-constexpr int uploadFileNumber = 3;
-}
+#include "runtime/errors.h"
+#include "runtime/program_state.h"
 
 void syntaxErrorExit() {
     newLine();

@@ -1,4 +1,4 @@
-#include "app/errors.h"
+#include "runtime/errors.h"
 
 namespace {
 Handler currentHandler = Handler::none;
@@ -21,6 +21,13 @@ void raiseError(int number) {
     if (number >= fatalErrorFloor) endProcess(255, EndKind::fatal);
     if (currentHandler == Handler::none) return;  // dropped
     throw ErrorJump{number, currentHandler};
+}
+
+void raiseOutOfMemory() {
+    constexpr int outOfMemory = 7;
+    lastError = outOfMemory;
+    if (currentHandler == Handler::none) throw std::bad_alloc();
+    throw ErrorJump{outOfMemory, currentHandler};
 }
 
 void endProcess(int exitCode, EndKind kind) { throw RunEnd{exitCode, kind}; }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 
 enum class Handler : std::uint8_t {
     none,
@@ -45,6 +46,23 @@ Handler handlerInForce();
 
 // Records the error and jumps to the handler in force (see above).
 void raiseError(int number);
+
+// An allocation that failed is run-time error 7 ("out of memory"). Called
+// while a std::bad_alloc is caught: with a handler in force the error jumps
+// to it like any other. With none, the statement that failed cannot be
+// resumed, so the std::bad_alloc goes on up to the end of the run.
+[[noreturn]] void raiseOutOfMemory();
+
+// Runs a step so that an allocation failure inside it is raised as error 7.
+// Used where a handler's jumps are caught.
+template <typename Step>
+void withMemoryErrors(Step&& step) {
+    try {
+        step();
+    } catch (const std::bad_alloc&) {
+        raiseOutOfMemory();
+    }
+}
 
 // Number of the last error raised, 0 before the first.
 int lastErrorNumber();
