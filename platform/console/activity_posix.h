@@ -14,10 +14,6 @@ inline constexpr double freshFor = 0.0002;  // seconds
 // to read, -1 when there is no such fresh poll; an answer is given once.
 int readinessSeen(int fd);
 
-// Leaves fd out of the waits until the given monotonic time (0: watch it
-// again now): bytes on their way at the line rate need no wake-up each.
-void ignoreUntil(int fd, double until);
-
 // Counts the waits: a descriptor seen empty before a wait may have input
 // after it.
 unsigned waitsSoFar();

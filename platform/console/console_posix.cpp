@@ -196,37 +196,16 @@ void noteSeen(const std::vector<pollfd>& fds, std::size_t first) {
     for (std::size_t i = first; i < fds.size(); ++i) seen.push_back({fds[i].fd, fds[i].revents != 0, now});
 }
 
-// Until when a watched descriptor is left out of the waits.
-struct Quiet {
-    int fd;
-    double until;
-};
-std::vector<Quiet> quiet;
-
 // One poll of the keyboard and, with the port, the watched descriptors;
 // keys that came are read at once so that each carries its own arrival time.
-// The timeout is kept to the microsecond: a wait that ends where a quiet
-// descriptor is watched again must not end a millisecond late.
-void pollOnce(double timeoutSeconds, bool withPort) {
+void pollOnce(int timeout, bool withPort) {
     std::vector<pollfd> fds;
     if (!inputEnded) fds.push_back({keyboardFd, POLLIN, 0});
     const std::size_t first = fds.size();
-    if (withPort) {
-        const double now = clockMonotonicSeconds();
-        for (int fd : watched) {
-            const auto q = std::find_if(quiet.begin(), quiet.end(), [fd](const Quiet& x) { return x.fd == fd; });
-            if (q == quiet.end() || q->until <= now) {
-                fds.push_back({fd, POLLIN, 0});
-            } else {
-                timeoutSeconds = std::min(timeoutSeconds, q->until - now);
-            }
-        }
-    }
-    timeoutSeconds = std::max(0.0, timeoutSeconds);
-    if (fds.empty() && timeoutSeconds <= 0) return;
-    const auto whole = static_cast<time_t>(timeoutSeconds);
-    const timespec span{whole, static_cast<long>((timeoutSeconds - static_cast<double>(whole)) * 1e9)};
-    const int ready = ppoll(fds.data(), fds.size(), &span, nullptr);
+    if (withPort)
+        for (int fd : watched) fds.push_back({fd, POLLIN, 0});
+    if (fds.empty() && timeout <= 0) return;
+    const int ready = poll(fds.data(), fds.size(), std::max(0, timeout));
     if (ready < 0) {
         seen.clear();
         return;
@@ -247,7 +226,7 @@ void waitOn(int timeout, bool withPort) {
     redrawIfResized();
     flush();
     ++waits;
-    pollOnce(timeout / 1000.0, withPort);
+    pollOnce(timeout, withPort);
     redrawIfResized();
 }
 
@@ -259,13 +238,7 @@ void watchDescriptor(int fd) {
 
 void unwatchDescriptor(int fd) {
     std::erase(watched, fd);
-    std::erase_if(quiet, [fd](const Quiet& q) { return q.fd == fd; });
     seen.clear();
-}
-
-void ignoreUntil(int fd, double until) {
-    std::erase_if(quiet, [fd](const Quiet& q) { return q.fd == fd; });
-    if (until > 0) quiet.push_back({fd, until});
 }
 
 int readinessSeen(int fd) {

@@ -62,19 +62,10 @@ struct OpenPort {
     bool emptied = false;
     double emptiedAt = 0;
     unsigned emptiedWaits = 0;
-    double characterSeconds = 10.0 / 9600;  // one character at the line rate
-    // Since the first write after the last hint: when it went out, and the
-    // bytes read since. More bytes than the line rate allows mean a link
-    // faster than its rate (a pseudo-terminal), where no byte is late.
-    double firstWriteAt = 0;
-    long readSince = 0;
-    // The last hint: until when the port is left out of the waits, and how
-    // many bytes were still to come. When they are all there already as it
-    // ends, on time, twice running, the link is faster than its rate.
-    double quietUntil = 0;
-    int quietExpected = 0;
-    int quietOvershoots = 0;
-    bool fasterThanRate = false;
+    // Bytes the driver gathers before a poll reports the port readable
+    // (VMIN), and the modes to put it back to one.
+    int wakeCount = 1;
+    termios wakeModes{};
 };
 std::map<int, OpenPort> openPorts;
 
@@ -348,12 +339,7 @@ int serialSeamWriteSettings(SerialHandle handle, const SerialSettings& settings)
     modes.c_cflag = (modes.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB)) |
                     sizes[settings.dataBits - 5] | (settings.parityChecking ? PARENB : 0) |
                     (settings.stopBits == 2 ? CSTOPB : 0);
-    const int error = applyModes(fd, modes);
-    if (const auto port = openPorts.find(fd); error == 0 && port != openPorts.end()) {
-        const int bits = 1 + settings.dataBits + (settings.parityChecking ? 1 : 0) + settings.stopBits;
-        port->second.characterSeconds = static_cast<double>(bits) / settings.baudRate;
-    }
-    return error;
+    return applyModes(fd, modes);
 }
 
 int serialSeamQueueSizes(SerialHandle, int& transmit, int& receive) {
@@ -379,8 +365,19 @@ double secondsNow() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+// With VMIN above one a poll does not report a byte or two: only a read
+// can tell.
+void setWakeCount(int fd, OpenPort& port, int count) {
+    if (count == port.wakeCount) return;
+    if (port.wakeCount == 1 && tcgetattr(fd, &port.wakeModes) != 0) return;
+    port.wakeModes.c_cc[VMIN] = static_cast<cc_t>(count);
+    port.wakeModes.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &port.wakeModes) == 0) port.wakeCount = count;
+}
+
 // Whether the driver's queue is known to be empty without asking it.
 bool knownEmpty(int fd, const OpenPort& port) {
+    if (port.wakeCount > 1) return false;
     const int seen = readinessSeen(fd);
     if (seen >= 0) return seen == 0;
     return port.emptied && port.emptiedWaits == waitsSoFar() && secondsNow() - port.emptiedAt < freshFor;
@@ -399,15 +396,8 @@ int readAhead(int fd, OpenPort& port) {
     port.emptiedAt = secondsNow();
     port.emptiedWaits = waitsSoFar();
     if (n <= 0) return 0;
+    setWakeCount(fd, port, 1);
     port.ahead.assign(buffer, static_cast<std::size_t>(n));
-    port.readSince += n;
-    if (port.quietUntil > 0 && port.emptiedAt >= port.quietUntil) {
-        // Woken on time and everything already there: nothing was on its way.
-        const bool onTime = port.emptiedAt - port.quietUntil < port.characterSeconds;
-        port.quietOvershoots = onTime && n >= port.quietExpected ? port.quietOvershoots + 1 : 0;
-        port.fasterThanRate = port.fasterThanRate || port.quietOvershoots >= 2;
-        port.quietUntil = 0;
-    }
     ErrorCounts counts;
     if (port.countsKept && readCounts(fd, counts)) {
         port.lineError = port.lineError || counts != port.counts;
@@ -435,19 +425,8 @@ void serialSeamExpect(SerialHandle handle, int count) {
     const auto found = openPorts.find(fd);
     if (found == openPorts.end()) return;
     OpenPort& port = found->second;
-    // The line delivers no faster than its rate: the waits need not wake for
-    // each of these bytes, only for the last two (the one that ends the
-    // echo above all), which keeps the reaction to it immediate.
-    // Bytes already in the driver are no longer on their way.
-    if (readAhead(fd, port) != 0) return;
-    const double now = secondsNow();
-    const bool atLineRate = !port.fasterThanRate && port.firstWriteAt > 0 &&
-                            port.readSince <= (now - port.firstWriteAt) / port.characterSeconds + 2;
-    port.firstWriteAt = 0;
     const int stillInDriver = count - static_cast<int>(port.ahead.size() - port.taken);
-    port.quietUntil = atLineRate && stillInDriver > 2 ? now + (stillInDriver - 2) * port.characterSeconds : 0;
-    port.quietExpected = stillInDriver;
-    ignoreUntil(fd, port.quietUntil);
+    setWakeCount(fd, port, std::clamp(stillInDriver, 1, 255));
 }
 
 int serialSeamReadByte(SerialHandle handle, char& byte, bool& got) {
@@ -466,12 +445,7 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     // Time passes in the write: what was known of the queue is no longer.
     if (const auto port = openPorts.find(fd); port != openPorts.end()) {
         port->second.emptied = false;
-        ignoreUntil(fd, 0);
-        port->second.quietUntil = 0;
-        if (port->second.firstWriteAt == 0) {
-            port->second.firstWriteAt = secondsNow();
-            port->second.readSince = 0;
-        }
+        setWakeCount(fd, port->second, 1);
     }
     while (count > 0) {
         const ssize_t n = write(fd, data, static_cast<std::size_t>(count));
