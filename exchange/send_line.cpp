@@ -50,7 +50,7 @@ int echoStillToCome() {
 
 // After the CR: the rest of the echo up to its LF.
 void readEchoTail() {
-    // One wake-up for the whole rest rather than one per byte.
+    // One return from the wait for the whole rest rather than one per byte.
     expectBytes(echoStillToCome());
     while (lastCode != '\n') {
         const bool wasCr = lastCode == '\r';
