@@ -1,6 +1,6 @@
 #include "platform/console/key_decoder.h"
 
-#include "platform/console/key_event.h"
+#include "support/key_press.h"
 
 #include <gtest/gtest.h>
 
@@ -232,15 +232,6 @@ TEST(KeyDecoder, EndOfInputCompletesThePrefix) {
 // One table of what each key gives, through the terminal's bytes and
 // through the Windows console's key event alike.
 TEST(KeyTable, TerminalAndConsoleGiveTheSameKeyString) {
-    auto event = [](std::uint16_t scan, std::uint8_t character, std::uint32_t controlKeys = 0,
-                    std::uint16_t virtualKey = 0) {
-        KeyEventFields fields;
-        fields.scanCode = scan;
-        fields.character = character;
-        fields.controlKeys = controlKeys;
-        fields.virtualKey = virtualKey;
-        return fields;
-    };
     using namespace consoleKey;
     const struct {
         const char* name;
@@ -248,21 +239,21 @@ TEST(KeyTable, TerminalAndConsoleGiveTheSameKeyString) {
         KeyEventFields event;
         std::string key;
     } table[] = {
-        {"a", "a", event(30, 'a'), "a"},
-        {"Enter", "\r", event(28, 13), "\r"},
-        {"Ctrl+J", "\n", event(36, 10, leftCtrl), "\n"},
-        {"Esc", "\x1b", event(1, 27, 0, virtualEscape), "\x1b"},
-        {"Backspace", "\x7f", event(14, 8), "\b"},
-        {"Tab", "\t", event(15, 9), "\t"},
-        {"Ctrl+C", "\x03", event(46, 3, leftCtrl), "\x03"},
-        {"Up", "\x1b[A", event(72, 0, enhancedKey), ext(72)},
-        {"Delete", "\x1b[3~", event(83, 0, enhancedKey), ext(83)},
-        {"F1", "\x1bOP", event(59, 0), ext(59)},
-        {"F12", "\x1b[24~", event(88, 0), ext(88)},
-        {"Alt+A", "\x1b" "a", event(30, 'a', leftAlt), ext(30)},
-        {"Alt+1", "\x1b" "1", event(2, '1', leftAlt), "1"},
-        {"Alt+.", "\x1b.", event(52, '.', leftAlt), "."},
-        {"a umlaut", "\xc3\xa4", event(40, 0x84), "\x84"},
+        {"a", "a", keyPress(30, 'a'), "a"},
+        {"Enter", "\r", keyPress(28, 13), "\r"},
+        {"Ctrl+J", "\n", keyPress(36, 10, leftCtrl), "\n"},
+        {"Esc", "\x1b", keyPress(1, 27, 0, virtualEscape), "\x1b"},
+        {"Backspace", "\x7f", keyPress(14, 8), "\b"},
+        {"Tab", "\t", keyPress(15, 9), "\t"},
+        {"Ctrl+C", "\x03", keyPress(46, 3, leftCtrl), "\x03"},
+        {"Up", "\x1b[A", keyPress(72, 0, enhancedKey), ext(72)},
+        {"Delete", "\x1b[3~", keyPress(83, 0, enhancedKey), ext(83)},
+        {"F1", "\x1bOP", keyPress(59, 0), ext(59)},
+        {"F12", "\x1b[24~", keyPress(88, 0), ext(88)},
+        {"Alt+A", "\x1b" "a", keyPress(30, 'a', leftAlt), ext(30)},
+        {"Alt+1", "\x1b" "1", keyPress(2, '1', leftAlt), "1"},
+        {"Alt+.", "\x1b.", keyPress(52, '.', leftAlt), "."},
+        {"a umlaut", "\xc3\xa4", keyPress(40, 0x84), "\x84"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.name);
