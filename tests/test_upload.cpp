@@ -1,6 +1,7 @@
 // The upload engine against a scripted controller: echo collection, the
 // pass over the file, restarts, XOFF pauses, the progress box, the variant
 // query and the closing exchange.
+#include <functional>
 #include <new>
 #include <string>
 
@@ -25,6 +26,14 @@ const char* const program = "10 REM LOGGER\r\n20 PRINT \"HI\"\r\n30 GOTO 20\r\n"
 
 class UploadTest : public ProgramTest {
 protected:
+    // Runs `step` at the first sleep after the upload box is drawn.
+    static void onceWhileTheUploadBoxWaits(std::function<void()> step) {
+        fake::setSleepHook([step, done = false]() mutable {
+            if (done || !row(1).starts_with("Uploading")) return;
+            done = true;
+            step();
+        });
+    }
     void SetUp() override {
         ProgramTest::SetUp();
         openAttachedPort();
@@ -127,10 +136,7 @@ TEST_F(UploadTest, FailedCloseInTheFileReportEntersItAgainAndEndsNormally) {
     // While the upload box waits, still under the file report: the upload
     // file's handle is released behind the program's back and the line
     // reports an error.
-    fake::setSleepHook([] {
-        static bool done;
-        if (done || !row(1).starts_with("Uploading")) return;
-        done = true;
+    onceWhileTheUploadBoxWaits([] {
         fileSeamClose(nativeHandleOf(uploadFileNumber));
         fake::lineErrorOnNextStatus();
     });
@@ -154,12 +160,7 @@ TEST_F(UploadTest, OutOfMemoryGoesToTheHandlerInForce) {
     TempDirectory::write("QRV1.BAS", program);
     fake::playController();
     // The pause after the upload box is drawn, with the file report in force.
-    fake::setSleepHook([] {
-        static bool done;
-        if (done || !row(1).starts_with("Uploading")) return;
-        done = true;
-        throw std::bad_alloc();
-    });
+    onceWhileTheUploadBoxWaits([] { throw std::bad_alloc(); });
     fake::pressKey("\r", 100);
     fake::captureAtNextWait("Press Enter.");
     const RunEnd end = endOf([] { queryAndUpload(); });

@@ -19,6 +19,14 @@ SIM = os.environ.get("FIXQRV_SIM", os.path.join(HERE, "../../build/tools/fixqrv-
 EXAMPLES = os.path.join(HERE, "../../examples")
 
 
+def program_folder(prefix):
+    """A scratch folder holding the two sample programs, as FixQRV's working directory."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    for name in ("QRV1.BAS", "QRV2.BAS"):
+        shutil.copy(os.path.join(EXAMPLES, name), folder)
+    return folder
+
+
 class Session:
     def __init__(self, args=(), columns=80, rows=25, cwd=None, env=None, program=None, screen=None):
         self.master, self.slave = os.openpty()

@@ -7,16 +7,14 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BIN, EXAMPLES, SIM, Session
+from harness import BIN, SIM, Session, program_folder
 
 PROMPT = "Which PC COM port (1-256, Esc key to end) ["
 
 
 class Dialogue(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="fixqrv-dialogue-")
-        for name in ("QRV1.BAS", "QRV2.BAS"):
-            shutil.copy(os.path.join(EXAMPLES, name), self.dir)
+        self.dir = program_folder("fixqrv-dialogue-")
         self.session = None
 
     def tearDown(self):

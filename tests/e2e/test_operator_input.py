@@ -12,7 +12,7 @@ import unittest
 
 import pyte
 
-from harness import BIN, EXAMPLES, SIM, Session
+from harness import BIN, SIM, Session, program_folder
 from test_upload import program_lines
 
 PROMPT = "Which PC COM port (1-256, Esc key to end) ["
@@ -25,9 +25,7 @@ def shell_run(redirect):
 
 class OperatorInput(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="fixqrv-keys-")
-        for name in ("QRV1.BAS", "QRV2.BAS"):
-            shutil.copy(os.path.join(EXAMPLES, name), self.dir)
+        self.dir = program_folder("fixqrv-keys-")
         self.received = os.path.join(self.dir, "received.txt")
         self.log = os.path.join(self.dir, "log.txt")
         self.session = None

@@ -3,10 +3,9 @@ pseudo-terminal, the screen read through the pyte terminal emulator."""
 
 import os
 import shutil
-import tempfile
 import unittest
 
-from harness import BIN, EXAMPLES, SIM, Session
+from harness import BIN, SIM, Session, program_folder
 
 
 def program_lines(path):
@@ -21,9 +20,7 @@ def program_lines(path):
 
 class Upload(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="fixqrv-upload-")
-        for name in ("QRV1.BAS", "QRV2.BAS"):
-            shutil.copy(os.path.join(EXAMPLES, name), self.dir)
+        self.dir = program_folder("fixqrv-upload-")
         self.received = os.path.join(self.dir, "received.txt")
         self.session = None
 
