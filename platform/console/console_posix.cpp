@@ -40,6 +40,12 @@ KeyDecoder decoder;
 std::string pending;  // output of the current operation
 int lastAttribute = -1;
 int gridRows = 24;
+int gridColumns = 80;
+// Where the terminal's cursor is, when known (row 0: not known). Each
+// character drawn moves it on by one, so text written in a run needs no
+// positioning of its own.
+int terminalRow = 0;
+int terminalColumn = 0;
 bool cursorShown = true;
 bool redrawWhole = false;  // the next full drawing starts from a cleared terminal
 std::vector<int> watched;
@@ -135,11 +141,24 @@ void appendAttribute(int attr) {
     pending += 'm';
 }
 
-void appendCells(int row, int column, const Cell* cells, int count) {
+void moveTo(int row, int column) {
+    if (row == terminalRow && column == terminalColumn) return;
     pending += "\x1b[" + std::to_string(row) + ';' + std::to_string(column) + 'H';
+    terminalRow = row;
+    terminalColumn = column;
+}
+
+void appendCells(int row, int column, const Cell* cells, int count) {
+    moveTo(row, column);
     for (int i = 0; i < count; ++i) {
         appendAttribute(cells[i].attr);
-        appendUtf8(pending, cp437ToUnicode(cells[i].ch));
+        const unsigned char ch = cells[i].ch;
+        appendUtf8(pending, cp437ToUnicode(ch));
+        // A glyph outside ASCII may take two cells in some terminals, and
+        // the last column may leave a wrap pending: position anew after them.
+        const bool advancesByOne = ch >= 0x20 && ch < 0x7f && column + i < gridColumns;
+        terminalColumn = advancesByOne ? terminalColumn + 1 : 0;
+        if (!advancesByOne) terminalRow = 0;
     }
 }
 
@@ -175,6 +194,8 @@ void redrawIfResized() {
         rows = wantedRows;
     }
     gridRows = rows;
+    gridColumns = columns;
+    terminalRow = 0;
     prepareSignalRestore();
     redrawWhole = true;
     refitScreen(columns, rows);
@@ -275,6 +296,7 @@ void consoleSeamOpen() {
     signal(SIGPIPE, SIG_IGN);  // a vanished terminal makes writes fail, not kill us
     // Save the title, start from a clean terminal.
     pending += "\x1b[22;0t\x1b[0m\x1b[2J\x1b[H";
+    terminalRow = 0;
     lastAttribute = -1;
     flush();
 }
@@ -291,6 +313,7 @@ void consoleSeamRestore(EndKind kind) {
         pending += "\x1b[" + std::to_string(gridRows) + ";1H\n";
     }
     pending += "\x1b[?25h\x1b[23;0t";
+    terminalRow = 0;
     flush();
     if (rawApplied) tcsetattr(keyboardFd, TCSANOW, &savedModes);
     rawApplied = 0;
@@ -311,6 +334,8 @@ bool consoleSeamResize(int& columns, int& rows) {
         fits = false;
     }
     gridRows = rows;
+    gridColumns = columns;
+    terminalRow = 0;
     prepareSignalRestore();
     return fits;
 }
@@ -330,7 +355,7 @@ void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows) {
 }
 
 void consoleSeamPlaceCursor(int row, int column, bool visible) {
-    pending += "\x1b[" + std::to_string(row) + ';' + std::to_string(column) + 'H';
+    moveTo(row, column);
     if (visible != cursorShown) {
         cursorShown = visible;
         pending += visible ? "\x1b[?25h" : "\x1b[?25l";

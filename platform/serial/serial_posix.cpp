@@ -25,6 +25,7 @@
 #include <ctime>
 #include <map>
 #include <string>
+#include <string_view>
 
 #ifdef __linux__
 #include <linux/serial.h>
@@ -62,10 +63,14 @@ struct OpenPort {
     bool emptied = false;
     double emptiedAt = 0;
     unsigned emptiedWaits = 0;
-    // Bytes the driver gathers before a poll reports the port readable
-    // (VMIN), and the modes to put it back to one.
-    int wakeCount = 1;
-    termios wakeModes{};
+    // Line mode: while the rest of an echo comes in, the driver gathers it
+    // as a canonical line, so that a wait wakes once at its CR or LF rather
+    // than once per byte. Left at the first bytes read, at a write, and at
+    // `lineUntil` if no line end has come by then; `rawModes` to go back to.
+    bool lineMode = false;
+    double lineUntil = 0;
+    termios rawModes{};
+    double characterSeconds = 10.0 / 9600;  // one character at the line rate
 };
 std::map<int, OpenPort> openPorts;
 
@@ -339,7 +344,12 @@ int serialSeamWriteSettings(SerialHandle handle, const SerialSettings& settings)
     modes.c_cflag = (modes.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB)) |
                     sizes[settings.dataBits - 5] | (settings.parityChecking ? PARENB : 0) |
                     (settings.stopBits == 2 ? CSTOPB : 0);
-    return applyModes(fd, modes);
+    const int error = applyModes(fd, modes);
+    if (const auto port = openPorts.find(fd); error == 0 && port != openPorts.end()) {
+        const int bits = 1 + settings.dataBits + (settings.parityChecking ? 1 : 0) + settings.stopBits;
+        port->second.characterSeconds = static_cast<double>(bits) / settings.baudRate;
+    }
+    return error;
 }
 
 int serialSeamQueueSizes(SerialHandle, int& transmit, int& receive) {
@@ -365,19 +375,32 @@ double secondsNow() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-// With VMIN above one a poll does not report a byte or two: only a read
-// can tell.
-void setWakeCount(int fd, OpenPort& port, int count) {
-    if (count == port.wakeCount) return;
-    if (port.wakeCount == 1 && tcgetattr(fd, &port.wakeModes) != 0) return;
-    port.wakeModes.c_cc[VMIN] = static_cast<cc_t>(count);
-    port.wakeModes.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &port.wakeModes) == 0) port.wakeCount = count;
+// Canonical input with no editing characters: every byte passes as it
+// came (a disabled character is no character, NUL included), and a read or
+// poll sees nothing until a CR or LF ends the line.
+void enterLineMode(int fd, OpenPort& port, double until) {
+    if (port.lineMode || tcgetattr(fd, &port.rawModes) != 0) return;
+    termios modes = port.rawModes;
+    modes.c_lflag |= ICANON;
+    for (const int index : {VEOF, VEOL, VEOL2, VERASE, VKILL, VWERASE, VREPRINT, VLNEXT})
+        modes.c_cc[index] = _POSIX_VDISABLE;
+    modes.c_cc[VEOL] = '\r';
+    if (tcsetattr(fd, TCSANOW, &modes) != 0) return;
+    port.lineMode = true;
+    port.lineUntil = until;
+}
+
+// What the driver gathered as part of a line becomes readable at once.
+void leaveLineMode(int fd, OpenPort& port) {
+    if (!port.lineMode) return;
+    port.lineMode = false;
+    port.emptied = false;
+    tcsetattr(fd, TCSANOW, &port.rawModes);
 }
 
 // Whether the driver's queue is known to be empty without asking it.
 bool knownEmpty(int fd, const OpenPort& port) {
-    if (port.wakeCount > 1) return false;
+    if (port.lineMode && secondsNow() >= port.lineUntil) return false;
     const int seen = readinessSeen(fd);
     if (seen >= 0) return seen == 0;
     return port.emptied && port.emptiedWaits == waitsSoFar() && secondsNow() - port.emptiedAt < freshFor;
@@ -388,6 +411,7 @@ int readAhead(int fd, OpenPort& port) {
     if (port.taken < port.ahead.size() || knownEmpty(fd, port)) return 0;
     port.ahead.clear();
     port.taken = 0;
+    if (port.lineMode && secondsNow() >= port.lineUntil) leaveLineMode(fd, port);
     char buffer[4096];
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n == 0) return deviceGone;
@@ -396,7 +420,7 @@ int readAhead(int fd, OpenPort& port) {
     port.emptiedAt = secondsNow();
     port.emptiedWaits = waitsSoFar();
     if (n <= 0) return 0;
-    setWakeCount(fd, port, 1);
+    leaveLineMode(fd, port);
     port.ahead.assign(buffer, static_cast<std::size_t>(n));
     ErrorCounts counts;
     if (port.countsKept && readCounts(fd, counts)) {
@@ -423,10 +447,16 @@ int serialSeamStatus(SerialHandle handle, int& waiting, bool& lineError) {
 void serialSeamExpect(SerialHandle handle, int count) {
     const int fd = fdOf(handle);
     const auto found = openPorts.find(fd);
-    if (found == openPorts.end()) return;
+    if (found == openPorts.end() || count < 2) return;
     OpenPort& port = found->second;
-    const int stillInDriver = count - static_cast<int>(port.ahead.size() - port.taken);
-    setWakeCount(fd, port, std::clamp(stillInDriver, 1, 255));
+    // What has come already is taken as it is; a line end among it leaves
+    // nothing to wait for. An error shows again at the next status query.
+    if (readAhead(fd, port) != 0) return;
+    const auto unread = std::string_view(port.ahead).substr(port.taken);
+    if (unread.find_first_of("\r\n") != std::string_view::npos) return;
+    // An echo that has not ended by twice its time at the line rate, and a
+    // latency timer's worth more, is read byte by byte again.
+    enterLineMode(fd, port, secondsNow() + 2 * count * port.characterSeconds + 0.05);
 }
 
 int serialSeamReadByte(SerialHandle handle, char& byte, bool& got) {
@@ -445,7 +475,7 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     // Time passes in the write: what was known of the queue is no longer.
     if (const auto port = openPorts.find(fd); port != openPorts.end()) {
         port->second.emptied = false;
-        setWakeCount(fd, port->second, 1);
+        leaveLineMode(fd, port->second);
     }
     while (count > 0) {
         const ssize_t n = write(fd, data, static_cast<std::size_t>(count));

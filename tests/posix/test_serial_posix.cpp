@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -160,6 +161,41 @@ TEST_F(PtyPort, EveryByteArrivesUnchangedBothWays) {
 
     ASSERT_EQ(serialSeamWrite(handle, controlBytes.data(), 10), 0);
     EXPECT_EQ(readMaster(10), controlBytes);
+}
+
+// The rest of an echo announced by a hint: every byte as it came, editing
+// characters of a line-based driver included, with what follows the line
+// end; and a rest that never ends its line still comes in good time.
+TEST_F(PtyPort, EchoRestComesWholeWhateverItHolds) {
+    ASSERT_EQ(serialSeamOpen("COM3", handle), 0);
+    auto collect = [this](std::size_t count) {
+        std::string got;
+        for (int i = 0; i < 400 && got.size() < count; ++i) {
+            int waiting = 0;
+            bool lineError = false;
+            EXPECT_EQ(serialSeamStatus(handle, waiting, lineError), 0);
+            char byte = 0;
+            bool read = false;
+            if (waiting > 0 && serialSeamReadByte(handle, byte, read) == 0 && read)
+                got += byte;
+            else
+                usleep(5000);
+        }
+        return got;
+    };
+    const std::string rest("A\0\x7f\x15\x04\x17\x12\x16\x08\x13\r\n>", 13);
+    serialSeamExpect(handle, 12);
+    ASSERT_EQ(write(master, rest.data(), 5), 5);
+    usleep(20000);
+    ASSERT_EQ(write(master, rest.data() + 5, rest.size() - 5), static_cast<ssize_t>(rest.size() - 5));
+    EXPECT_EQ(collect(rest.size()), rest);
+
+    ASSERT_EQ(serialSeamWrite(handle, "\r", 1), 0);
+    serialSeamExpect(handle, 8);
+    ASSERT_EQ(write(master, "abc", 3), 3);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(collect(3), "abc");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }
 
 TEST_F(PtyPort, SettingsReadBackAndDtrIsAccepted) {
