@@ -11,7 +11,7 @@
 //     uploaded character, the calls of a run of the first ten lines taken
 //     off, so that start, dialogue and end do not count.
 //
-//   bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--strace]
+//   bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace]
 //                     [--fixqrv PATH] [--sim PATH]
 #include <fcntl.h>
 #include <poll.h>
@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,7 @@ struct Options {
     int latencyMs = 0;
     bool paced = true;
     bool strace = false;
+    int runs = 1;
     std::string fixqrv = FIXQRV_BIN;
     std::string sim = FIXQRV_SIM_BIN;
 };
@@ -141,15 +143,12 @@ pid_t childOf(pid_t parent) {
     return child;
 }
 
-std::size_t linesIn(const fs::path& received) {
+// The received file's size, looked at every 10 ms: a stat, not a read, so
+// that watching costs the machine next to nothing.
+std::uintmax_t sizeOf(const fs::path& file) {
     std::error_code error;
-    const auto size = fs::file_size(received, error);
-    if (error || size == 0) return 0;
-    std::ifstream in(received, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t count = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++count;
-    return count;
+    const auto size = fs::file_size(file, error);
+    return error ? 0 : size;
 }
 
 struct Run {
@@ -162,7 +161,7 @@ struct Run {
 // One whole run of the simulator starting `command` in a pseudo-terminal of
 // 80 x 25, the console's output read and thrown away.
 Run runOnce(const fs::path& dir, const std::vector<std::string>& command, const Options& options,
-            std::size_t lineCount) {
+            std::uintmax_t receivedSize) {
     std::vector<std::string> args = {options.sim, "--exit-after-upload", "--log", (dir / "log.txt").string(),
                                      "--received", (dir / "received.txt").string()};
     if (options.paced) args.push_back("--baud-pacing");
@@ -202,12 +201,12 @@ Run runOnce(const fs::path& dir, const std::vector<std::string>& command, const 
         }
         if (!fixqrv) fixqrv = childOf(sim);
         if (fixqrv && !run.completed) {
-            const std::size_t received = linesIn(dir / "received.txt");
+            const std::uintmax_t received = sizeOf(dir / "received.txt");
             if (!started && received > 0) {
                 started = true;
                 cpuAtStart = cpuSeconds(fixqrv);
                 wallAtStart = Clock::now();
-            } else if (started && received >= lineCount) {
+            } else if (started && received >= receivedSize) {
                 run.completed = true;
                 run.cpuSeconds = cpuSeconds(fixqrv) - cpuAtStart;
                 run.wallSeconds = std::chrono::duration<double>(Clock::now() - wallAtStart).count();
@@ -248,11 +247,25 @@ bool parse(int argc, char** argv, Options& options) {
         else if (a == "--latency" && (v = value())) options.latencyMs = std::atoi(v);
         else if (a == "--unpaced") options.paced = false;
         else if (a == "--strace") options.strace = true;
+        else if (a == "--runs" && (v = value())) options.runs = std::atoi(v);
         else if (a == "--fixqrv" && (v = value())) options.fixqrv = v;
         else if (a == "--sim" && (v = value())) options.sim = v;
         else return false;
     }
-    return options.lines > 1;
+    return options.lines > 1 && options.runs >= 1;
+}
+
+// What the received file holds once the controller has stored every line.
+std::uintmax_t storedSize(const std::vector<std::string>& lines) {
+    std::uintmax_t size = 0;
+    for (const auto& line : lines) size += line.size() + 2;
+    return size;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace
@@ -260,7 +273,7 @@ bool parse(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--strace]"
+        std::fprintf(stderr, "usage: bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace]"
                              " [--fixqrv PATH] [--sim PATH]\n");
         return 2;
     }
@@ -274,21 +287,37 @@ int main(int argc, char** argv) {
 
     std::printf("%d lines, %zu characters, %s, latency %d ms\n", options.lines, characters,
                 options.paced ? "19200 baud paced" : "unpaced", options.latencyMs);
-    const Run run = runOnce(dir, {options.fixqrv, "3"}, options, lines.size());
-    if (!run.completed) {
-        std::printf("the upload did not complete\n");
-        return 1;
-    }
     const double least = leastSeconds(lines, options);
-    std::printf("upload time      %.3f s (first to last line stored)\n", run.uploadSeconds);
+    // Each run on a line of its own, then the medians: a shared or virtual
+    // machine varies from run to run.
+    std::vector<double> times, shares, cpus;
+    for (int i = 0; i < options.runs; ++i) {
+        const Run run = runOnce(dir, {options.fixqrv, "3"}, options, storedSize(lines));
+        if (!run.completed) {
+            std::printf("the upload did not complete\n");
+            return 1;
+        }
+        times.push_back(run.uploadSeconds);
+        cpus.push_back(run.cpuSeconds);
+        shares.push_back(run.wallSeconds > 0 ? 100.0 * run.cpuSeconds / run.wallSeconds : 0.0);
+        if (options.runs > 1 && options.paced)
+            std::printf("run %-3d          %.3f s, time/least %.4f, CPU %.4f s, %.2f%%\n", i + 1,
+                        run.uploadSeconds, run.uploadSeconds / least, run.cpuSeconds, shares.back());
+        else if (options.runs > 1)
+            std::printf("run %-3d          %.3f s, %.0f characters/s, CPU %.4f s, %.2f%%\n", i + 1,
+                        run.uploadSeconds, characters / run.uploadSeconds, run.cpuSeconds, shares.back());
+    }
+    const char* of = options.runs > 1 ? " (median)" : "";
+    const double time = median(times);
+    std::printf("upload time      %.3f s (first to last line stored)%s\n", time, of);
     if (options.paced) {
         std::printf("least time       %.3f s\n", least);
-        std::printf("time/least time  %.4f\n", least > 0 ? run.uploadSeconds / least : 0.0);
+        std::printf("time/least time  %.4f%s\n", least > 0 ? time / least : 0.0, of);
     } else {
-        std::printf("characters/s     %.0f\n", run.uploadSeconds > 0 ? characters / run.uploadSeconds : 0.0);
+        std::printf("characters/s     %.0f%s\n", time > 0 ? characters / time : 0.0, of);
     }
-    std::printf("fixqrv CPU       %.4f s over %.3f s: %.2f%% of a processor\n", run.cpuSeconds, run.wallSeconds,
-                run.wallSeconds > 0 ? 100.0 * run.cpuSeconds / run.wallSeconds : 0.0);
+    std::printf("fixqrv CPU       %.4f s, %.2f%% of a processor over the upload%s\n", median(cpus), median(shares),
+                of);
 
     if (options.strace) {
         // Twice under strace: the whole program, and its first ten lines. The
@@ -300,7 +329,7 @@ int main(int argc, char** argv) {
             fs::remove(summary);
             const Run traced =
                 runOnce(dir, {"strace", "-f", "-c", "-o", summary.string(), options.fixqrv, "3"}, options,
-                        program.size());
+                        storedSize(program));
             return traced.completed ? straceTotal(summary) : -1;
         };
         const std::vector<std::string> head(lines.begin(), lines.begin() + std::min<std::size_t>(10, lines.size()));

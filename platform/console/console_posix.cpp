@@ -10,6 +10,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#ifdef __linux__
+#include <sys/epoll.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -162,9 +165,47 @@ void appendCells(int row, int column, const Cell* cells, int count) {
     }
 }
 
+// The keyboard and the watched descriptors in one epoll set, for the checks
+// that do not wait (one per character sent): nothing ready then costs no
+// look at each device, where a terminal's poll would first wait for input
+// still on its way through the kernel. Built when first needed; a set the
+// system refuses leaves the checks to poll().
+int checkSet = -1;
+bool checkSetRefused = false;
+
+void dropCheckSet() {
+    if (checkSet >= 0) close(checkSet);
+    checkSet = -1;
+    checkSetRefused = false;
+}
+
+bool buildCheckSet() {
+#ifdef __linux__
+    if (checkSet >= 0 || checkSetRefused) return checkSet >= 0;
+    checkSet = epoll_create1(EPOLL_CLOEXEC);
+    bool taken = checkSet >= 0;
+    std::vector<int> fds = watched;
+    if (!inputEnded) fds.push_back(keyboardFd);
+    for (int fd : fds) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        taken = taken && epoll_ctl(checkSet, EPOLL_CTL_ADD, fd, &event) == 0;
+    }
+    if (!taken) {
+        dropCheckSet();
+        checkSetRefused = true;
+    }
+    return taken;
+#else
+    return false;
+#endif
+}
+
 void endKeyboard() {
     inputEnded = true;
     keyDecoderFinish(decoder);
+    dropCheckSet();
 }
 
 // One read of the bytes the terminal has, stamped with their arrival: the
@@ -217,9 +258,37 @@ void noteSeen(const std::vector<pollfd>& fds, std::size_t first) {
     for (std::size_t i = first; i < fds.size(); ++i) seen.push_back({fds[i].fd, fds[i].revents != 0, now});
 }
 
+// The check of the keyboard and the watched descriptors through the epoll
+// set; false when there is none to use.
+bool checkThroughSet() {
+#ifdef __linux__
+    if (!buildCheckSet()) return false;
+    epoll_event events[8];
+    const int ready = epoll_wait(checkSet, events, 8, 0);
+    if (ready < 0) {
+        seen.clear();
+        return true;
+    }
+    const double now = clockMonotonicSeconds();
+    bool keyboardReady = false;
+    seen.clear();
+    for (int fd : watched) seen.push_back({fd, false, now});
+    for (int i = 0; i < ready; ++i) {
+        if (events[i].data.fd == keyboardFd) keyboardReady = true;
+        for (Seen& s : seen)
+            if (s.fd == events[i].data.fd) s.ready = true;
+    }
+    if (keyboardReady && !inputEnded) readKeyboardOnce();
+    return true;
+#else
+    return false;
+#endif
+}
+
 // One poll of the keyboard and, with the port, the watched descriptors;
 // keys that came are read at once so that each carries its own arrival time.
 void pollOnce(int timeout, bool withPort) {
+    if (timeout <= 0 && withPort && checkThroughSet()) return;
     std::vector<pollfd> fds;
     if (!inputEnded) fds.push_back({keyboardFd, POLLIN, 0});
     const std::size_t first = fds.size();
@@ -255,10 +324,12 @@ void waitOn(int timeout, bool withPort) {
 
 void watchDescriptor(int fd) {
     if (std::find(watched.begin(), watched.end(), fd) == watched.end()) watched.push_back(fd);
+    dropCheckSet();
 }
 
 void unwatchDescriptor(int fd) {
     std::erase(watched, fd);
+    dropCheckSet();
     seen.clear();
 }
 
@@ -282,6 +353,7 @@ void consoleSeamOpen() {
     decoder = KeyDecoder{};
     decoder.terminal = isatty(keyboardFd) != 0;
     inputEnded = false;
+    dropCheckSet();
     applyRawModes();
     prepareSignalRestore();
     struct sigaction action {};
