@@ -11,8 +11,11 @@
 //     uploaded character, the calls of a run of the first ten lines taken
 //     off, so that start, dialogue and end do not count.
 //
-//   bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace]
+//   bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace] [--bare]
 //                     [--fixqrv PATH] [--sim PATH]
+//
+// --bare measures bench_bare_sender instead of FixQRV: the protocol alone,
+// the least any sender of it costs on this machine.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -250,6 +253,7 @@ bool parse(int argc, char** argv, Options& options) {
         else if (a == "--runs" && (v = value())) options.runs = std::atoi(v);
         else if (a == "--fixqrv" && (v = value())) options.fixqrv = v;
         else if (a == "--sim" && (v = value())) options.sim = v;
+        else if (a == "--bare") options.fixqrv = FIXQRV_BARE_BIN;
         else return false;
     }
     return options.lines > 1 && options.runs >= 1;
@@ -274,6 +278,7 @@ int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace]"
+                             " [--bare]"
                              " [--fixqrv PATH] [--sim PATH]\n");
         return 2;
     }

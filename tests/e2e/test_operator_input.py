@@ -60,6 +60,16 @@ class OperatorInput(unittest.TestCase):
         self.assertEqual(s.wait_exit(20), 0)
         self.assertEqual(self.received_lines(), [])
 
+    def test_esc_in_the_middle_of_the_upload_stops_it_there(self):
+        s = self.run_sim(["--baud-pacing"])
+        self.assertTrue(s.wait_for(lambda s: len(self.received_lines()) >= 3, 60))
+        s.send("\x1b")
+        self.assertTrue(s.wait_for_text("ZIDURAD Terminated by Operator before Completion.", 20),
+                        "\n".join(s.screen.display))
+        self.assertEqual(s.wait_exit(20), 0)
+        stored = len(self.received_lines())
+        self.assertLess(stored, len(program_lines(os.path.join(self.dir, "QRV1.BAS"))))
+
     def test_password_prompt_without_keyboard_ends_by_itself(self):
         s = self.run_sim(["--asleep", "--password", "1234"], shell_run("</dev/null"))
         self.assert_ends_by_itself(s, 90)
