@@ -39,7 +39,7 @@ void takeEchoCharacter() {
 
 // Bytes of this line's echo still to come: its characters, CR and LF, less
 // those in replyLine (and the prompt after the line before is none of them).
-// Low rather than high: too high a count delays the wake-up.
+// It only sets how long the port may hold them back waiting for a line end.
 int echoStillToCome() {
     if (lastCode == '\r' || lastCode == '\n') return 0;
     std::size_t echoed = replyLine.size();
@@ -50,7 +50,7 @@ int echoStillToCome() {
 
 // After the CR: the rest of the echo up to its LF.
 void readEchoTail() {
-    // One return from the wait for the whole rest rather than one per byte.
+    // One return from the wait at the echo's line end rather than one per byte.
     expectBytes(echoStillToCome());
     while (lastCode != '\n') {
         const bool wasCr = lastCode == '\r';

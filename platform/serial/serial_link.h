@@ -31,8 +31,9 @@ void sendCommandLine();             // commandText + CR, shown on row 6
 int bytesWaiting();
 void readChar();                    // lastChar; installs readRecovery
 void drainInput();
-// `count` more bytes come as a whole (the rest of an echo): the waits for
-// them need not return for each one. A hint only; it lapses by itself.
+// About `count` more bytes come, ending in CR or LF (the rest of an echo):
+// the waits for them need not return for each one. A hint only; it lapses
+// by itself.
 void expectBytes(int count);
 void receiveLine();                 // replyLine, gotLine within lineTimeout
 // lastChar and lastCode, generalErrorReport in force again; false when no

@@ -48,8 +48,9 @@ int serialSeamReadByte(SerialHandle handle, char& byte, bool& got);
 // All bytes, or 69 when the device fails or takes fewer.
 int serialSeamWrite(SerialHandle handle, const char* data, int count);
 
-// A hint that `count` more bytes are on their way as a whole: a wait for
-// the port may sleep until they have all come or its own time runs out. It
-// lapses at the first bytes read, at a write and at closing; a target
-// without such a wake-up ignores it.
+// A hint that the rest of a line, about `count` bytes ending in CR or LF,
+// is on its way: a wait for the port may sleep until its line end has come,
+// or its own time runs out. It lapses at the first bytes read, at a write,
+// at closing, and when the line takes well over its time at the line rate;
+// a target without such a wake-up ignores it.
 void serialSeamExpect(SerialHandle handle, int count);
