@@ -2,8 +2,9 @@
 // any sender of it costs on this machine, as a floor for FixQRV's figures.
 // Same port mechanics as FixQRV (one character per write, one epoll check
 // of keyboard and port before each, the first echo awaited before the
-// second character, the echo's rest gathered as a line), but no screen, no
-// comparison, no error handling, no dialogue beyond the rate switch.
+// second character, the echo's rest gathered as a line up to its LF), but
+// no screen, no comparison, no error handling, no dialogue beyond the rate
+// switch.
 //
 //   bench_bare_sender N      port N from FIXQRV_COM<N>, QRV1.BAS from here
 #include <fcntl.h>
@@ -37,7 +38,6 @@ void setModes(speed_t speed) {
     lineModes = rawModes;
     lineModes.c_lflag |= ICANON;
     for (const int index : {VEOF, VEOL, VEOL2, VERASE, VKILL}) lineModes.c_cc[index] = _POSIX_VDISABLE;
-    lineModes.c_cc[VEOL] = '\r';
 }
 
 void send(char c) {
@@ -81,12 +81,9 @@ void sendLine(const std::string& line) {
         send(command[next++]);
     }
     received.clear();
-    readSome();
-    if (received.find_first_of("\r\n") == std::string::npos) {
-        tcsetattr(port, TCSANOW, &lineModes);
-        waitForPort();
-        tcsetattr(port, TCSANOW, &rawModes);
-    }
+    tcsetattr(port, TCSANOW, &lineModes);
+    waitForPort();
+    tcsetattr(port, TCSANOW, &rawModes);
     while (received.find('\n') == std::string::npos) waitForPort();
     received.erase(0, received.find('\n') + 1);
 }

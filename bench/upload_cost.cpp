@@ -7,9 +7,10 @@
 //     controller model in virtual time;
 //   - their ratio;
 //   - FixQRV's processor time over the upload (from /proc/<pid>/schedstat);
-//   - with --strace, runs under strace -c -f: FixQRV's system calls per
-//     uploaded character, the calls of a run of the first ten lines taken
-//     off, so that start, dialogue and end do not count.
+//   - with --strace, FixQRV's system calls per uploaded character, counted
+//     by perf stat (or, without perf, by strace -c -f), the calls of a run
+//     of the first ten lines taken off, so that start, dialogue and end do
+//     not count.
 //
 //   bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace] [--bare]
 //                     [--fixqrv PATH] [--sim PATH]
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -241,6 +243,16 @@ long straceTotal(const fs::path& summary) {
     return total;
 }
 
+// The count of raw_syscalls:sys_enter in perf stat's -x, output.
+long perfTotal(const fs::path& summary) {
+    std::ifstream in(summary);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find("raw_syscalls:sys_enter") != std::string::npos && !line.empty() && std::isdigit(line[0]))
+            return std::atol(line.c_str());
+    return -1;
+}
+
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -251,8 +263,9 @@ bool parse(int argc, char** argv, Options& options) {
         else if (a == "--unpaced") options.paced = false;
         else if (a == "--strace") options.strace = true;
         else if (a == "--runs" && (v = value())) options.runs = std::atoi(v);
-        else if (a == "--fixqrv" && (v = value())) options.fixqrv = v;
-        else if (a == "--sim" && (v = value())) options.sim = v;
+        // Absolute: the runs start in a folder of their own.
+        else if (a == "--fixqrv" && (v = value())) options.fixqrv = fs::absolute(v).string();
+        else if (a == "--sim" && (v = value())) options.sim = fs::absolute(v).string();
         else if (a == "--bare") options.fixqrv = FIXQRV_BARE_BIN;
         else return false;
     }
@@ -325,29 +338,38 @@ int main(int argc, char** argv) {
                 of);
 
     if (options.strace) {
-        // Twice under strace: the whole program, and its first ten lines. The
+        // Twice counted: the whole program, and its first ten lines. The
         // difference is what the extra characters cost, without the start,
-        // the dialogue and the end that both runs share.
-        auto tracedCalls = [&](const std::vector<std::string>& program) -> long {
+        // the dialogue and the end that both runs share. perf counts at the
+        // kernel's tracepoint and barely slows the program; strace stops it
+        // at every call, so that echoes come in between characters that
+        // would otherwise have gone out together, and calls are added.
+        auto countedCalls = [&](const std::vector<std::string>& program, bool byPerf) -> long {
             writeProgram(dir / "QRV1.BAS", program);
-            const fs::path summary = dir / "strace.txt";
+            const fs::path summary = dir / "calls.txt";
             fs::remove(summary);
-            const Run traced =
-                runOnce(dir, {"strace", "-f", "-c", "-o", summary.string(), options.fixqrv, "3"}, options,
-                        storedSize(program));
-            return traced.completed ? straceTotal(summary) : -1;
+            const std::vector<std::string> counter =
+                byPerf ? std::vector<std::string>{"perf", "stat", "-x,", "-o", summary.string(), "-e",
+                                                  "raw_syscalls:sys_enter", "--", options.fixqrv, "3"}
+                       : std::vector<std::string>{"strace", "-f", "-c", "-o", summary.string(), options.fixqrv, "3"};
+            const Run counted = runOnce(dir, counter, options, storedSize(program));
+            if (!counted.completed) return -1;
+            return byPerf ? perfTotal(summary) : straceTotal(summary);
         };
         const std::vector<std::string> head(lines.begin(), lines.begin() + std::min<std::size_t>(10, lines.size()));
         std::size_t headCharacters = 0;
         for (const auto& line : head) headCharacters += line.size() + 1;
-        const long all = tracedCalls(lines);
-        const long few = tracedCalls(head);
-        if (all > 0 && few > 0 && characters > headCharacters)
+        bool byPerf = true;
+        long few = countedCalls(head, byPerf);
+        if (few <= 0) few = countedCalls(head, byPerf = false);
+        const long all = few > 0 ? countedCalls(lines, byPerf) : -1;
+        if (all > 0 && characters > headCharacters)
             std::printf("system calls     %ld in the whole run, %.2f per uploaded character beyond the"
-                        " first ten lines' run\n",
-                        all, static_cast<double>(all - few) / static_cast<double>(characters - headCharacters));
+                        " first ten lines' run (%s)\n",
+                        all, static_cast<double>(all - few) / static_cast<double>(characters - headCharacters),
+                        byPerf ? "perf stat" : "strace -c");
         else
-            std::printf("system calls     not counted (strace missing or a run failed)\n");
+            std::printf("system calls     not counted (neither perf nor strace, or a run failed)\n");
     }
     fs::remove_all(dir);
     return 0;

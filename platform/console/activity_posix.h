@@ -14,6 +14,10 @@ inline constexpr double freshFor = 0.0002;  // seconds
 // to read, -1 when there is no such fresh poll; an answer is given once.
 int readinessSeen(int fd);
 
+// A time (clockMonotonicSeconds) by which a wait that watches fd ends even
+// without input, so that its owner can look again; below 0 for none.
+void wakeForDescriptorBy(int fd, double at);
+
 // Counts the waits: a descriptor seen empty before a wait may have input
 // after it.
 unsigned waitsSoFar();

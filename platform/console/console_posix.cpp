@@ -52,6 +52,9 @@ int terminalColumn = 0;
 bool cursorShown = true;
 bool redrawWhole = false;  // the next full drawing starts from a cleared terminal
 std::vector<int> watched;
+// The one watched descriptor with a time to be looked at again, and that time.
+int wakeFd = -1;
+double watchedWakeAt = -1;
 // The size the program asked for; a smaller terminal shows what fits of it.
 int wantedColumns = 80;
 int wantedRows = 25;
@@ -316,6 +319,10 @@ void waitOn(int timeout, bool withPort) {
     redrawIfResized();
     flush();
     ++waits;
+    if (withPort && watchedWakeAt >= 0) {
+        const double left = watchedWakeAt - clockMonotonicSeconds();
+        timeout = std::min(timeout, std::max(0, static_cast<int>(std::ceil(left * 1000.0))));
+    }
     pollOnce(timeout, withPort);
     redrawIfResized();
 }
@@ -329,6 +336,7 @@ void watchDescriptor(int fd) {
 
 void unwatchDescriptor(int fd) {
     std::erase(watched, fd);
+    if (fd == wakeFd) wakeForDescriptorBy(fd, -1);
     dropCheckSet();
     seen.clear();
 }
@@ -343,6 +351,11 @@ int readinessSeen(int fd) {
         return answer;
     }
     return -1;
+}
+
+void wakeForDescriptorBy(int fd, double at) {
+    wakeFd = at >= 0 ? fd : -1;
+    watchedWakeAt = at;
 }
 
 unsigned waitsSoFar() { return waits; }

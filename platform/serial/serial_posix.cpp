@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <string>
 #include <string_view>
@@ -32,6 +31,7 @@
 #endif
 
 #include "platform/console/activity_posix.h"
+#include "platform/console/clock_seam.h"
 #include "platform/files/file_seam.h"
 #include "platform/serial/port_claim_posix.h"
 #include "platform/serial/serial_seam.h"
@@ -40,6 +40,7 @@ namespace {
 
 constexpr int writeStallMilliseconds = 2000;
 constexpr int drainMilliseconds = 500;
+constexpr int maxLineModeEcho = 1024;
 
 // Line-error counters seen at the last status query.
 struct ErrorCounts {
@@ -64,11 +65,14 @@ struct OpenPort {
     double emptiedAt = 0;
     unsigned emptiedWaits = 0;
     // Line mode: while the rest of an echo comes in, the driver gathers it
-    // as a canonical line, so that a wait wakes once at its CR or LF rather
-    // than once per byte. Left at the first bytes read, at a write, and at
+    // as a canonical line, so that a wait wakes once at its LF rather than
+    // once per byte. Left at the first bytes read, at a write, and at
     // `lineUntil` if no line end has come by then; `rawModes` to go back to.
+    // A controller whose echo was late to end wakes the wait at CR as well.
     bool lineMode = false;
     double lineUntil = 0;
+    bool crEndsLine = false;
+    bool rawKnown = false;
     termios rawModes{};
     double characterSeconds = 10.0 / 9600;  // one character at the line rate
 };
@@ -269,6 +273,68 @@ const std::map<int, speed_t> speeds = {{1200, B1200},   {2400, B2400},   {4800, 
                                        {9600, B9600},   {19200, B19200}, {38400, B38400},
                                        {57600, B57600}, {115200, B115200}};
 
+// Canonical input with no editing characters: every byte passes as it
+// came (a disabled character is no character, NUL included), and a read or
+// poll sees nothing until an LF (or, where asked, a CR) ends the line.
+void enterLineMode(int fd, OpenPort& port, double until) {
+    if (port.lineMode) return;
+    if (!port.rawKnown && tcgetattr(fd, &port.rawModes) != 0) return;
+    port.rawKnown = true;
+    termios modes = port.rawModes;
+    modes.c_lflag |= ICANON;
+    for (const int index : {VEOF, VEOL, VEOL2, VERASE, VKILL, VWERASE, VREPRINT, VLNEXT})
+        modes.c_cc[index] = _POSIX_VDISABLE;
+    if (port.crEndsLine) modes.c_cc[VEOL] = '\r';
+    if (tcsetattr(fd, TCSANOW, &modes) != 0) return;
+    port.lineMode = true;
+    port.lineUntil = until;
+    wakeForDescriptorBy(fd, until);  // the wait must not outlast the line mode
+}
+
+// What the driver gathered as part of a line becomes readable at once.
+void leaveLineMode(int fd, OpenPort& port) {
+    if (!port.lineMode) return;
+    port.lineMode = false;
+    port.emptied = false;
+    wakeForDescriptorBy(fd, -1);
+    tcsetattr(fd, TCSANOW, &port.rawModes);
+}
+
+// Whether the driver's queue is known to be empty without asking it.
+bool knownEmpty(int fd, const OpenPort& port) {
+    if (port.lineMode && clockMonotonicSeconds() >= port.lineUntil) return false;
+    const int seen = readinessSeen(fd);
+    if (seen >= 0) return seen == 0;
+    return port.emptied && port.emptiedWaits == waitsSoFar() && clockMonotonicSeconds() - port.emptiedAt < freshFor;
+}
+
+// Moves what the driver holds into the buffer once the buffer is used up.
+int readAhead(int fd, OpenPort& port) {
+    if (port.taken < port.ahead.size() || knownEmpty(fd, port)) return 0;
+    port.ahead.clear();
+    port.taken = 0;
+    if (port.lineMode && clockMonotonicSeconds() >= port.lineUntil) {
+        port.crEndsLine = true;
+        leaveLineMode(fd, port);
+    }
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) return deviceGone;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return failure(errno);
+    port.emptied = n < static_cast<ssize_t>(sizeof buffer);
+    port.emptiedAt = clockMonotonicSeconds();
+    port.emptiedWaits = waitsSoFar();
+    if (n <= 0) return 0;
+    leaveLineMode(fd, port);
+    port.ahead.assign(buffer, static_cast<std::size_t>(n));
+    ErrorCounts counts;
+    if (port.countsKept && readCounts(fd, counts)) {
+        port.lineError = port.lineError || counts != port.counts;
+        port.counts = counts;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
@@ -335,6 +401,11 @@ int serialSeamReadSettings(SerialHandle handle, SerialSettings& settings) {
 int serialSeamWriteSettings(SerialHandle handle, const SerialSettings& settings) {
     termios modes{};
     const int fd = fdOf(handle);
+    const auto port = openPorts.find(fd);
+    if (port != openPorts.end()) {
+        leaveLineMode(fd, port->second);  // the new settings build on the raw ones
+        port->second.rawKnown = false;
+    }
     if (tcgetattr(fd, &modes) != 0) return failure(errno);
     const auto speed = speeds.find(settings.baudRate);
     if (speed == speeds.end() || settings.dataBits < 5 || settings.dataBits > 8) return 5;
@@ -345,7 +416,7 @@ int serialSeamWriteSettings(SerialHandle handle, const SerialSettings& settings)
                     sizes[settings.dataBits - 5] | (settings.parityChecking ? PARENB : 0) |
                     (settings.stopBits == 2 ? CSTOPB : 0);
     const int error = applyModes(fd, modes);
-    if (const auto port = openPorts.find(fd); error == 0 && port != openPorts.end()) {
+    if (error == 0 && port != openPorts.end()) {
         const int bits = 1 + settings.dataBits + (settings.parityChecking ? 1 : 0) + settings.stopBits;
         port->second.characterSeconds = static_cast<double>(bits) / settings.baudRate;
     }
@@ -367,71 +438,6 @@ int serialSeamSetDtr(SerialHandle handle, bool on) {
     return errno == EINVAL || errno == ENOTTY || errno == ENOSYS ? 0 : failure(errno);
 }
 
-namespace {
-
-double secondsNow() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// Canonical input with no editing characters: every byte passes as it
-// came (a disabled character is no character, NUL included), and a read or
-// poll sees nothing until a CR or LF ends the line.
-void enterLineMode(int fd, OpenPort& port, double until) {
-    if (port.lineMode || tcgetattr(fd, &port.rawModes) != 0) return;
-    termios modes = port.rawModes;
-    modes.c_lflag |= ICANON;
-    for (const int index : {VEOF, VEOL, VEOL2, VERASE, VKILL, VWERASE, VREPRINT, VLNEXT})
-        modes.c_cc[index] = _POSIX_VDISABLE;
-    modes.c_cc[VEOL] = '\r';
-    if (tcsetattr(fd, TCSANOW, &modes) != 0) return;
-    port.lineMode = true;
-    port.lineUntil = until;
-}
-
-// What the driver gathered as part of a line becomes readable at once.
-void leaveLineMode(int fd, OpenPort& port) {
-    if (!port.lineMode) return;
-    port.lineMode = false;
-    port.emptied = false;
-    tcsetattr(fd, TCSANOW, &port.rawModes);
-}
-
-// Whether the driver's queue is known to be empty without asking it.
-bool knownEmpty(int fd, const OpenPort& port) {
-    if (port.lineMode && secondsNow() >= port.lineUntil) return false;
-    const int seen = readinessSeen(fd);
-    if (seen >= 0) return seen == 0;
-    return port.emptied && port.emptiedWaits == waitsSoFar() && secondsNow() - port.emptiedAt < freshFor;
-}
-
-// Moves what the driver holds into the buffer once the buffer is used up.
-int readAhead(int fd, OpenPort& port) {
-    if (port.taken < port.ahead.size() || knownEmpty(fd, port)) return 0;
-    port.ahead.clear();
-    port.taken = 0;
-    if (port.lineMode && secondsNow() >= port.lineUntil) leaveLineMode(fd, port);
-    char buffer[4096];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) return deviceGone;
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return failure(errno);
-    port.emptied = n < static_cast<ssize_t>(sizeof buffer);
-    port.emptiedAt = secondsNow();
-    port.emptiedWaits = waitsSoFar();
-    if (n <= 0) return 0;
-    leaveLineMode(fd, port);
-    port.ahead.assign(buffer, static_cast<std::size_t>(n));
-    ErrorCounts counts;
-    if (port.countsKept && readCounts(fd, counts)) {
-        port.lineError = port.lineError || counts != port.counts;
-        port.counts = counts;
-    }
-    return 0;
-}
-
-}  // namespace
-
 int serialSeamStatus(SerialHandle handle, int& waiting, bool& lineError) {
     const int fd = fdOf(handle);
     OpenPort& port = openPorts[fd];
@@ -449,14 +455,15 @@ void serialSeamExpect(SerialHandle handle, int count) {
     const auto found = openPorts.find(fd);
     if (found == openPorts.end() || count < 2) return;
     OpenPort& port = found->second;
-    // What has come already is taken as it is; a line end among it leaves
-    // nothing to wait for. An error shows again at the next status query.
-    if (readAhead(fd, port) != 0) return;
+    // A line end among what has been read already leaves nothing to wait
+    // for. The driver is not asked: what it holds already is a line at once.
     const auto unread = std::string_view(port.ahead).substr(port.taken);
-    if (unread.find_first_of("\r\n") != std::string_view::npos) return;
+    if (unread.find_first_of(port.crEndsLine ? "\r\n" : "\n") != std::string_view::npos) return;
     // An echo that has not ended by twice its time at the line rate, and a
-    // latency timer's worth more, is read byte by byte again.
-    enterLineMode(fd, port, secondsNow() + 2 * count * port.characterSeconds + 0.05);
+    // latency timer's worth more, is read byte by byte again. A long one is
+    // read so from the start: the driver keeps at most 4095 bytes of a line.
+    if (count > maxLineModeEcho) return;
+    enterLineMode(fd, port, clockMonotonicSeconds() + 2 * count * port.characterSeconds + 0.05);
 }
 
 int serialSeamReadByte(SerialHandle handle, char& byte, bool& got) {

@@ -77,4 +77,18 @@ TEST_F(LinkOnPty, LineDroppingMidReadEndsWithAnErrorNotAHang) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
+// A controller whose echo ends in CR alone, or not at all: the rest of the
+// echo is waited for as a line, but the wait must not outlast that.
+TEST_F(LinkOnPty, EchoRestWithoutLfIsReadSoonAfterItsTime) {
+    for (const std::string rest : {"ab\r>", "ab"}) {
+        expectBytes(12);
+        ASSERT_EQ(write(master, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_TRUE(waitReplyChar());
+        EXPECT_EQ(lastChar, "a");
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+        drainInput();
+    }
+}
+
 }  // namespace
