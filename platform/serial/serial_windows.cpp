@@ -4,6 +4,8 @@
 // come from ClearCommError, and reads return at once when nothing is there.
 #include <windows.h>
 
+#include <map>
+
 #include "platform/console/activity_windows.h"
 #include "platform/files/file_seam.h"
 #include "platform/serial/serial_seam.h"
@@ -30,6 +32,28 @@ bool readState(HANDLE port, DCB& state) {
     state = DCB{};
     state.DCBlength = sizeof state;
     return GetCommState(port, &state) != FALSE;
+}
+
+// The driver keeps a port's settings and time-outs from one opening to the
+// next: what the port was found with is put back at closing, so that the
+// next program finds it as it was, not at our rate with reads that return
+// at once.
+struct FoundPort {
+    bool stateRead = false;
+    DCB state{};
+    bool timeoutsRead = false;
+    COMMTIMEOUTS timeouts{};
+};
+std::map<HANDLE, FoundPort> foundPorts;
+
+void putBack(HANDLE port) {
+    const auto found = foundPorts.find(port);
+    if (found == foundPorts.end()) return;
+    // What was written leaves the line at our rate before the rate changes.
+    FlushFileBuffers(port);
+    if (found->second.stateRead) SetCommState(port, &found->second.state);
+    if (found->second.timeoutsRead) SetCommTimeouts(port, &found->second.timeouts);
+    foundPorts.erase(found);
 }
 
 // Every received byte must reach the program unchanged, XON and XOFF
@@ -76,6 +100,10 @@ int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
         CloseHandle(port);
         return communicationError;
     }
+    FoundPort found;
+    found.stateRead = readState(port, found.state);
+    found.timeoutsRead = GetCommTimeouts(port, &found.timeouts) != FALSE;
+    foundPorts[port] = found;
     makeRaw(port);
     handle.value = static_cast<long>(reinterpret_cast<INT_PTR>(port));
     serialPortOpened();
@@ -84,6 +112,7 @@ int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
 
 int serialSeamClose(SerialHandle handle) {
     serialPortClosed();
+    putBack(native(handle));
     return CloseHandle(native(handle)) ? 0 : queryFailure();
 }
 

@@ -2,6 +2,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import termios
 import unittest
 
 from wine_session import EXAMPLES, SIM, WineSession, map_com_port
@@ -18,7 +19,7 @@ class UploadUnderWine(unittest.TestCase):
             shutil.copy(os.path.join(EXAMPLES, name), self.workdir)
         self.received = os.path.join(self.workdir, "received.txt")
         self.sim = subprocess.Popen(
-            [SIM, "--print-path", "--exit-after-upload", "--variant", " 2", "--received", self.received],
+            [SIM, "--print-path", "--variant", " 2", "--received", self.received],
             stdout=subprocess.PIPE, text=True)
         self.link = map_com_port(12, self.sim.stdout.readline().strip())
         self.session = None
@@ -31,7 +32,15 @@ class UploadUnderWine(unittest.TestCase):
         os.remove(self.link)
         shutil.rmtree(self.workdir, ignore_errors=True)
 
+    def port_speed(self):
+        fd = os.open(os.readlink(self.link), os.O_RDWR | os.O_NOCTTY)
+        try:
+            return termios.tcgetattr(fd)[4]
+        finally:
+            os.close(fd)
+
     def test_port_12_uploads_the_variant_the_controller_asks_for(self):
+        found_speed = self.port_speed()
         s = self.session = WineSession(["12"], cwd=self.workdir)
         self.assertTrue(s.wait_for_text("QRV.BAS Upload Completed.", timeout=240), s.screen.display)
         self.assertEqual(s.row(1), "Uploading QRV2.BAS to KTX or RVB...")
@@ -42,6 +51,9 @@ class UploadUnderWine(unittest.TestCase):
             program = f.read()
         with open(self.received, "rb") as f:
             self.assertEqual(f.read(), program)
+        # The driver keeps a port's settings after closing: the next program
+        # must find the port at its rate, not at the upload's 19200.
+        self.assertEqual(self.port_speed(), found_speed)
 
 
 if __name__ == "__main__":
