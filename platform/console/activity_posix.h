@@ -7,11 +7,12 @@
 void watchDescriptor(int fd);
 void unwatchDescriptor(int fd);
 
-// How long what a poll saw stays good for the query that follows it.
+// How long an empty read of a descriptor stays good for the query after it.
 inline constexpr double freshFor = 0.0002;  // seconds
 
-// 1 when the last poll, just now, saw fd readable, 0 when it saw nothing
-// to read, -1 when there is no such fresh poll; an answer is given once.
+// 1 when the last check of the keyboard and port saw fd readable, 0 when
+// it saw nothing to read, -1 when no check has looked since the last answer
+// or wait: an answer is given once, to the query that follows the check.
 int readinessSeen(int fd);
 
 // A time (clockMonotonicSeconds) by which a wait that watches fd ends even

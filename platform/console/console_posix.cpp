@@ -250,15 +250,13 @@ void redrawIfResized() {
 struct Seen {
     int fd = -1;
     bool ready = false;
-    double at = -1;
 };
 std::vector<Seen> seen;
 unsigned waits = 0;
 
 void noteSeen(const std::vector<pollfd>& fds, std::size_t first) {
-    const double now = clockMonotonicSeconds();
     seen.clear();
-    for (std::size_t i = first; i < fds.size(); ++i) seen.push_back({fds[i].fd, fds[i].revents != 0, now});
+    for (std::size_t i = first; i < fds.size(); ++i) seen.push_back({fds[i].fd, fds[i].revents != 0});
 }
 
 // The check of the keyboard and the watched descriptors through the epoll
@@ -272,10 +270,9 @@ bool checkThroughSet() {
         seen.clear();
         return true;
     }
-    const double now = clockMonotonicSeconds();
     bool keyboardReady = false;
     seen.clear();
-    for (int fd : watched) seen.push_back({fd, false, now});
+    for (int fd : watched) seen.push_back({fd, false});
     for (int i = 0; i < ready; ++i) {
         if (events[i].data.fd == keyboardFd) keyboardReady = true;
         for (Seen& s : seen)
@@ -344,11 +341,8 @@ void unwatchDescriptor(int fd) {
 int readinessSeen(int fd) {
     for (Seen& s : seen) {
         if (s.fd != fd) continue;
-        // Good for the one query that follows the poll straight away.
-        const bool fresh = clockMonotonicSeconds() - s.at < freshFor;
-        const int answer = fresh ? (s.ready ? 1 : 0) : -1;
-        s.fd = -1;
-        return answer;
+        s.fd = -1;  // good for the one query that follows the poll
+        return s.ready ? 1 : 0;
     }
     return -1;
 }
@@ -461,6 +455,8 @@ std::string consoleSeamPollKey() {
     // The port is looked at in the same call: the upload's status query
     // that follows needs no call of its own.
     pollOnce(0, true);
+    // The time matters only to keys or a prefix held: most checks hold none.
+    if (keyDecoderEmpty(decoder)) return {};
     return keyDecoderNext(decoder, clockMonotonicSeconds());
 }
 

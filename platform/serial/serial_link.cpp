@@ -201,7 +201,21 @@ void receiveLine() {
     gotLine = 0;
 }
 
+namespace {
+
+bool takeReplyChar() {
+    readChar();
+    lastCode = static_cast<unsigned char>(lastChar[0]);
+    installHandler(Handler::generalErrorReport);
+    return true;
+}
+
+}  // namespace
+
 bool waitReplyChar() {
+    // A byte already there is taken without reading the clock: the limit
+    // cannot have passed at the first look, whatever the time.
+    if (bytesWaiting() > 0) return takeReplyChar();
     const double start = startInstant();
     for (;;) {
         const double elapsed = secondsSince(start);
@@ -211,9 +225,6 @@ bool waitReplyChar() {
             waitForActivity(waitMilliseconds(5 - elapsed + 0.001));
             continue;
         }
-        readChar();
-        lastCode = static_cast<unsigned char>(lastChar[0]);
-        installHandler(Handler::generalErrorReport);
-        return true;
+        return takeReplyChar();
     }
 }

@@ -482,6 +482,7 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     // Time passes in the write: what was known of the queue is no longer.
     if (const auto port = openPorts.find(fd); port != openPorts.end()) {
         port->second.emptied = false;
+        readinessSeen(fd);  // taking the answer of the last check drops it
         leaveLineMode(fd, port->second);
     }
     while (count > 0) {
