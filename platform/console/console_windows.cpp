@@ -57,12 +57,11 @@ bool isConsole(HANDLE handle) {
     return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
 }
 
-// Ctrl+C comes as a key (input mode 0); Ctrl+Break and closing the window
-// must not end the run early either. Log-off and shut-down are the
-// system's business.
-BOOL WINAPI onControlEvent(DWORD event) {
-    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT;
-}
+// Ctrl+C comes as a key (input mode 0); Ctrl+Break must not end the run
+// early either. Closing the window, log-off and shut-down end the process
+// whatever a handler answers: they are passed on, so that every handler
+// (the serial port's puts the port back) runs before the end.
+BOOL WINAPI onControlEvent(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
 
 void saveAndSet(SavedMode& saved, HANDLE handle, DWORD mode) {
     if (!saved.saved && GetConsoleMode(handle, &saved.mode)) {

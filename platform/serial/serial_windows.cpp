@@ -45,15 +45,36 @@ struct FoundPort {
     COMMTIMEOUTS timeouts{};
 };
 std::map<HANDLE, FoundPort> foundPorts;
+// The console's control thread puts ports back too (onEnding).
+SRWLOCK foundPortsLock = SRWLOCK_INIT;
 
-void putBack(HANDLE port) {
-    const auto found = foundPorts.find(port);
-    if (found == foundPorts.end()) return;
+void restore(HANDLE port, FoundPort& found) {
     // What was written leaves the line at our rate before the rate changes.
     FlushFileBuffers(port);
-    if (found->second.stateRead) SetCommState(port, &found->second.state);
-    if (found->second.timeoutsRead) SetCommTimeouts(port, &found->second.timeouts);
-    foundPorts.erase(found);
+    if (found.stateRead) SetCommState(port, &found.state);
+    if (found.timeoutsRead) SetCommTimeouts(port, &found.timeouts);
+}
+
+void putBack(HANDLE port) {
+    AcquireSRWLockExclusive(&foundPortsLock);
+    if (const auto found = foundPorts.find(port); found != foundPorts.end()) {
+        restore(port, found->second);
+        foundPorts.erase(found);
+    }
+    ReleaseSRWLockExclusive(&foundPortsLock);
+}
+
+// Closing the console window, logging off and shutting down end the
+// process once the control handlers have returned, without the program's
+// own closing: the open ports are put back here, on the handler's thread.
+// FALSE passes the event on to the console's handler and the system's.
+BOOL WINAPI onEnding(DWORD event) {
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) return FALSE;
+    AcquireSRWLockExclusive(&foundPortsLock);
+    for (auto& [port, found] : foundPorts) restore(port, found);
+    foundPorts.clear();
+    ReleaseSRWLockExclusive(&foundPortsLock);
+    return FALSE;
 }
 
 // Every received byte must reach the program unchanged, XON and XOFF
@@ -103,7 +124,11 @@ int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
     FoundPort found;
     found.stateRead = readState(port, found.state);
     found.timeoutsRead = GetCommTimeouts(port, &found.timeouts) != FALSE;
+    static const bool endingHandled = SetConsoleCtrlHandler(onEnding, TRUE) != FALSE;
+    (void)endingHandled;
+    AcquireSRWLockExclusive(&foundPortsLock);
     foundPorts[port] = found;
+    ReleaseSRWLockExclusive(&foundPortsLock);
     makeRaw(port);
     handle.value = static_cast<long>(reinterpret_cast<INT_PTR>(port));
     serialPortOpened();

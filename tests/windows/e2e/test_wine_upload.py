@@ -5,7 +5,7 @@ import tempfile
 import termios
 import unittest
 
-from wine_session import EXAMPLES, SIM, WineSession, map_com_port
+from wine_session import EXAMPLES, PREFIX, SEND_CONSOLE_EVENT, SIM, WINE, WineSession, map_com_port
 
 
 @unittest.skipUnless(SIM and os.access(SIM, os.X_OK), "no fixqrv-sim from a native build")
@@ -53,6 +53,19 @@ class UploadUnderWine(unittest.TestCase):
             self.assertEqual(f.read(), program)
         # The driver keeps a port's settings after closing: the next program
         # must find the port at its rate, not at the upload's 19200.
+        self.assertEqual(self.port_speed(), found_speed)
+
+    @unittest.skipUnless(SEND_CONSOLE_EVENT, "no send_console_event of the Windows build")
+    def test_closing_the_window_mid_upload_puts_the_port_back(self):
+        found_speed = self.port_speed()
+        s = self.session = WineSession(["12"], cwd=self.workdir)
+        self.assertTrue(s.wait_for_text("Percent Complete", timeout=120), s.screen.display)
+        self.assertNotEqual(self.port_speed(), found_speed)
+        # What the system does when the window is closed: the control
+        # routine runs on a thread of the program's own, then it ends.
+        subprocess.run([WINE, SEND_CONSOLE_EVENT, "fixqrv.exe", "2"], timeout=60,
+                       env={**os.environ, "WINEPREFIX": PREFIX, "WINEDEBUG": "-all"})
+        self.assertIsNotNone(s.wait_exit(timeout=30), "the program went on")
         self.assertEqual(self.port_speed(), found_speed)
 
 

@@ -14,6 +14,7 @@ WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 PREFIX = os.environ.get("WINEPREFIX", "")
 SIM = os.environ.get("FIXQRV_SIM", "")
 EXAMPLES = os.environ.get("FIXQRV_EXAMPLES", "")
+SEND_CONSOLE_EVENT = os.environ.get("SEND_CONSOLE_EVENT", "")
 
 
 def map_com_port(number, device_path):
