@@ -35,6 +35,7 @@
 #include "platform/files/file_seam.h"
 #include "platform/serial/port_claim_posix.h"
 #include "platform/serial/serial_seam.h"
+#include "platform/serial/tty_modes_posix.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ struct OpenPort {
     double lineUntil = 0;
     bool crEndsLine = false;
     bool rawKnown = false;
-    termios rawModes{};
+    TtyModes rawModes{};
     double characterSeconds = 10.0 / 9600;  // one character at the line rate
 };
 std::map<int, OpenPort> openPorts;
@@ -273,19 +274,11 @@ const std::map<int, speed_t> speeds = {{1200, B1200},   {2400, B2400},   {4800, 
                                        {9600, B9600},   {19200, B19200}, {38400, B38400},
                                        {57600, B57600}, {115200, B115200}};
 
-// Canonical input with no editing characters: every byte passes as it
-// came (a disabled character is no character, NUL included), and a read or
-// poll sees nothing until an LF (or, where asked, a CR) ends the line.
 void enterLineMode(int fd, OpenPort& port, double until) {
     if (port.lineMode) return;
-    if (!port.rawKnown && tcgetattr(fd, &port.rawModes) != 0) return;
+    if (!port.rawKnown && !ttyReadModes(fd, port.rawModes)) return;
     port.rawKnown = true;
-    termios modes = port.rawModes;
-    modes.c_lflag |= ICANON;
-    for (const int index : {VEOF, VEOL, VEOL2, VERASE, VKILL, VWERASE, VREPRINT, VLNEXT})
-        modes.c_cc[index] = _POSIX_VDISABLE;
-    if (port.crEndsLine) modes.c_cc[VEOL] = '\r';
-    if (tcsetattr(fd, TCSANOW, &modes) != 0) return;
+    if (!ttySetModes(fd, ttyLineModes(port.rawModes, port.crEndsLine))) return;
     port.lineMode = true;
     port.lineUntil = until;
     wakeForDescriptorBy(fd, until);  // the wait must not outlast the line mode
@@ -297,7 +290,7 @@ void leaveLineMode(int fd, OpenPort& port) {
     port.lineMode = false;
     port.emptied = false;
     wakeForDescriptorBy(fd, -1);
-    tcsetattr(fd, TCSANOW, &port.rawModes);
+    ttySetModes(fd, port.rawModes);
 }
 
 // Whether the driver's queue is known to be empty without asking it.
