@@ -48,6 +48,9 @@ int echoStillToCome() {
     return expected > echoed ? static_cast<int>(expected - echoed) : 0;
 }
 
+// Just past the line's limit, so the check after the wait sees it exceeded.
+void awaitFirstEcho(double start) { waitForActivity(waitMilliseconds(lineLimit + 0.001 - secondsSince(start))); }
+
 // After the CR: the rest of the echo up to its LF.
 void readEchoTail() {
     // One return from the wait at the echo's line end rather than one per byte.
@@ -85,13 +88,16 @@ void sendLineWithEcho() {
         }
         // The second character waits for the first echo of this line.
         if (next > 0 && replyLine.empty()) {
-            waitForActivity(waitMilliseconds(lineLimit + 0.001 - secondsSince(start)));
+            awaitFirstEcho(start);
             continue;
         }
         const Text character = commandText.substr(next, 1);
         sendText(character);
         if (character != "\r") printText(character);
         ++next;
+        // Nothing more goes out before the first echo, and the wait ends at
+        // once on a key or a byte already there: a look before it is spare.
+        if (next == 1 && next < commandText.size() && replyLine.empty()) awaitFirstEcho(start);
     }
     readEchoTail();
     if (!replyLine.empty() && replyLine[0] == '>') replyLine.erase(0, 1);

@@ -205,6 +205,22 @@ TEST_F(UploadTest, SecondCharacterWaitsForTheFirstEcho) {
     EXPECT_EQ(replyLine, "AB");
 }
 
+// Esc while a line waits for its first echo stops the run there: nothing
+// more of the line goes out.
+TEST_F(UploadTest, EscWhileWaitingForTheFirstEchoSendsNoMore) {
+    std::string sent;
+    fake::onByteSent([&](char c) {
+        sent += c;
+        fake::controllerSends(std::string(1, c), fake::now() + 3);
+    });
+    fake::pressKey("\x1b", 1);
+    commandText = "AB";
+    const RunEnd end = endOf([] { sendLineWithEcho(); });
+    EXPECT_EQ(end.kind, EndKind::closing);
+    EXPECT_EQ(sent, "A");
+    EXPECT_LT(fake::now(), 4.0);  // the 2 s with the message, not the echo's 3
+}
+
 TEST_F(UploadTest, CtrlZEndsTheFileAndAnEmptyFileSendsNoLine) {
     TempDirectory::write("QRV1.BAS", "10 A\r\n\x1a" "20 B\r\n");
     fake::playController();

@@ -15,6 +15,10 @@ inline constexpr double freshFor = 0.0002;  // seconds
 // or wait: an answer is given once, to the query that follows the check.
 int readinessSeen(int fd);
 
+// Time has passed at the port (a write or a read): what the last check or
+// wait saw of it and of the keyboard is no answer for the next check.
+void forgetLooks();
+
 // A time (clockMonotonicSeconds) by which a wait that watches fd ends even
 // without input, so that its owner can look again; below 0 for none.
 void wakeForDescriptorBy(int fd, double at);

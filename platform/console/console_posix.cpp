@@ -253,6 +253,9 @@ struct Seen {
 };
 std::vector<Seen> seen;
 unsigned waits = 0;
+// The last wait looked at the keyboard and the port, and nothing has been
+// done at the port since: the check that follows it at once is that look.
+bool lookedInWait = false;
 
 void noteSeen(const std::vector<pollfd>& fds, std::size_t first) {
     seen.clear();
@@ -287,18 +290,20 @@ bool checkThroughSet() {
 
 // One poll of the keyboard and, with the port, the watched descriptors;
 // keys that came are read at once so that each carries its own arrival time.
-void pollOnce(int timeout, bool withPort) {
-    if (timeout <= 0 && withPort && checkThroughSet()) return;
+// False when the poll failed and saw nothing.
+bool pollOnce(int timeout, bool withPort) {
+    lookedInWait = false;
+    if (timeout <= 0 && withPort && checkThroughSet()) return true;
     std::vector<pollfd> fds;
     if (!inputEnded) fds.push_back({keyboardFd, POLLIN, 0});
     const std::size_t first = fds.size();
     if (withPort)
         for (int fd : watched) fds.push_back({fd, POLLIN, 0});
-    if (fds.empty() && timeout <= 0) return;
+    if (fds.empty() && timeout <= 0) return true;
     const int ready = poll(fds.data(), fds.size(), std::max(0, timeout));
     if (ready < 0) {
         seen.clear();
-        return;
+        return false;
     }
     noteSeen(fds, first);
     if (ready > 0 && first == 1 && fds[0].revents != 0) {
@@ -307,6 +312,7 @@ void pollOnce(int timeout, bool withPort) {
         else
             readKeyboardOnce();
     }
+    return true;
 }
 
 // Blocks until the keyboard (and with the port, a watched descriptor) has
@@ -320,7 +326,8 @@ void waitOn(int timeout, bool withPort) {
         const double left = watchedWakeAt - clockMonotonicSeconds();
         timeout = std::min(timeout, std::max(0, static_cast<int>(std::ceil(left * 1000.0))));
     }
-    pollOnce(timeout, withPort);
+    const bool looked = pollOnce(timeout, withPort);
+    lookedInWait = looked && withPort;
     redrawIfResized();
 }
 
@@ -336,6 +343,11 @@ void unwatchDescriptor(int fd) {
     if (fd == wakeFd) wakeForDescriptorBy(fd, -1);
     dropCheckSet();
     seen.clear();
+}
+
+void forgetLooks() {
+    seen.clear();
+    lookedInWait = false;
 }
 
 int readinessSeen(int fd) {
@@ -453,8 +465,12 @@ void consoleSeamBeep() {
 
 std::string consoleSeamPollKey() {
     // The port is looked at in the same call: the upload's status query
-    // that follows needs no call of its own.
-    pollOnce(0, true);
+    // that follows needs no call of its own. A wait that has just looked at
+    // both is this check.
+    if (lookedInWait)
+        lookedInWait = false;
+    else
+        pollOnce(0, true);
     // The time matters only to keys or a prefix held: most checks hold none.
     if (keyDecoderEmpty(decoder)) return {};
     return keyDecoderNext(decoder, clockMonotonicSeconds());

@@ -293,6 +293,13 @@ void leaveLineMode(int fd, OpenPort& port) {
     ttySetModes(fd, port.rawModes);
 }
 
+// The driver's queue counts as empty until the next wait, or for a moment.
+void markEmptied(OpenPort& port) {
+    port.emptied = true;
+    port.emptiedAt = clockMonotonicSeconds();
+    port.emptiedWaits = waitsSoFar();
+}
+
 // Whether the driver's queue is known to be empty without asking it.
 bool knownEmpty(int fd, const OpenPort& port) {
     if (port.lineMode && clockMonotonicSeconds() >= port.lineUntil) return false;
@@ -311,12 +318,12 @@ int readAhead(int fd, OpenPort& port) {
         leaveLineMode(fd, port);
     }
     char buffer[4096];
+    forgetLooks();
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n == 0) return deviceGone;
     if (n < 0 && errno != EAGAIN && errno != EINTR) return failure(errno);
-    port.emptied = n < static_cast<ssize_t>(sizeof buffer);
-    port.emptiedAt = clockMonotonicSeconds();
-    port.emptiedWaits = waitsSoFar();
+    port.emptied = false;
+    if (n < static_cast<ssize_t>(sizeof buffer)) markEmptied(port);
     if (n <= 0) return 0;
     leaveLineMode(fd, port);
     port.ahead.assign(buffer, static_cast<std::size_t>(n));
@@ -457,6 +464,9 @@ void serialSeamExpect(SerialHandle handle, int count) {
     // read so from the start: the driver keeps at most 4095 bytes of a line.
     if (count > maxLineModeEcho) return;
     enterLineMode(fd, port, clockMonotonicSeconds() + 2 * count * port.characterSeconds + 0.05);
+    // Not looked at until the wait that follows: the echo's line end is
+    // hardly there yet, and if it is, that wait ends at once.
+    if (port.lineMode) markEmptied(port);
 }
 
 int serialSeamReadByte(SerialHandle handle, char& byte, bool& got) {
@@ -475,7 +485,7 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     // Time passes in the write: what was known of the queue is no longer.
     if (const auto port = openPorts.find(fd); port != openPorts.end()) {
         port->second.emptied = false;
-        readinessSeen(fd);  // taking the answer of the last check drops it
+        forgetLooks();
         leaveLineMode(fd, port->second);
     }
     while (count > 0) {
