@@ -51,6 +51,11 @@ int terminalRow = 0;
 int terminalColumn = 0;
 bool cursorShown = true;
 bool redrawWhole = false;  // the next full drawing starts from a cleared terminal
+// What the terminal shows of the grid, once a full drawing has put it there:
+// a cell that already shows what it is to show is not sent again, so that
+// clearing a mostly blank row or reprinting a counter costs only the change.
+std::vector<Cell> shown;
+bool shownKnown = false;
 std::vector<int> watched;
 // The one watched descriptor with a time to be looked at again, and that time.
 int wakeFd = -1;
@@ -81,7 +86,16 @@ void writeAll(int fd, const char* data, std::size_t size) {
     }
 }
 
+// Where the program has put the cursor (row 0: nowhere yet). It is moved
+// there when the output is written, not at each placing: only where it ends
+// up shows.
+int placedRow = 0;
+int placedColumn = 0;
+
+void moveTo(int row, int column);
+
 void flush() {
+    if (placedRow > 0) moveTo(placedRow, placedColumn);
     if (screenFd >= 0 && !pending.empty()) writeAll(screenFd, pending.data(), pending.size());
     pending.clear();
 }
@@ -147,22 +161,64 @@ void appendAttribute(int attr) {
     pending += 'm';
 }
 
+void appendNumber(int number) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number > 0 && n < 12);
+    while (n > 0) pending += digits[--n];
+}
+
 void moveTo(int row, int column) {
     if (row == terminalRow && column == terminalColumn) return;
-    pending += "\x1b[" + std::to_string(row) + ';' + std::to_string(column) + 'H';
+    pending += "\x1b[";
+    appendNumber(row);
+    pending += ';';
+    appendNumber(column);
+    pending += 'H';
     terminalRow = row;
     terminalColumn = column;
 }
 
-void appendCells(int row, int column, const Cell* cells, int count) {
-    moveTo(row, column);
+void forgetShown() {
+    shownKnown = false;
+    shown.assign(static_cast<std::size_t>(gridRows) * static_cast<std::size_t>(gridColumns), Cell{});
+}
+
+// Draws cells from (row, column) on, within one row; with `changesOnly`, a
+// run of cells the terminal shows already is left alone, unless the cursor
+// is there and the run is shorter than a sequence to move it past them.
+void appendCells(int row, int column, const Cell* cells, int count, bool changesOnly) {
+    constexpr int shortRun = 8;
+    const bool onGrid = row >= 1 && row <= gridRows && column >= 1 && column <= gridColumns;
+    Cell* onTerminal = onGrid ? &shown[static_cast<std::size_t>((row - 1) * gridColumns + (column - 1))] : nullptr;
+    const int within = onGrid ? std::min(count, gridColumns - column + 1) : 0;
+    const bool skipping = changesOnly && shownKnown;
+    auto showsAlready = [&](int i) { return skipping && i < within && onTerminal[i] == cells[i]; };
     for (int i = 0; i < count; ++i) {
+        if (showsAlready(i)) {
+            int run = 1;
+            while (i + run < count && run <= shortRun && showsAlready(i + run)) ++run;
+            const bool ascii = cells[i].ch >= 0x20 && cells[i].ch < 0x7f;
+            if (run > shortRun || !ascii || row != terminalRow || column + i != terminalColumn) {
+                while (i + 1 < count && showsAlready(i + 1)) ++i;
+                continue;
+            }
+        }
+        if (i < within) onTerminal[i] = cells[i];
+        if (row != terminalRow || column + i != terminalColumn) moveTo(row, column + i);
         appendAttribute(cells[i].attr);
         const unsigned char ch = cells[i].ch;
-        appendUtf8(pending, cp437ToUnicode(ch));
         // A glyph outside ASCII may take two cells in some terminals, and
         // the last column may leave a wrap pending: position anew after them.
-        const bool advancesByOne = ch >= 0x20 && ch < 0x7f && column + i < gridColumns;
+        const bool ascii = ch >= 0x20 && ch < 0x7f;
+        if (ascii)
+            pending += static_cast<char>(ch);
+        else
+            appendUtf8(pending, cp437ToUnicode(ch));
+        const bool advancesByOne = ascii && column + i < gridColumns;
         terminalColumn = advancesByOne ? terminalColumn + 1 : 0;
         if (!advancesByOne) terminalRow = 0;
     }
@@ -240,6 +296,7 @@ void redrawIfResized() {
     gridRows = rows;
     gridColumns = columns;
     terminalRow = 0;
+    forgetShown();
     prepareSignalRestore();
     redrawWhole = true;
     refitScreen(columns, rows);
@@ -388,7 +445,9 @@ void consoleSeamOpen() {
     // Save the title, start from a clean terminal.
     pending += "\x1b[22;0t\x1b[0m\x1b[2J\x1b[H";
     terminalRow = 0;
+    placedRow = 0;
     lastAttribute = -1;
+    forgetShown();
     flush();
 }
 
@@ -396,6 +455,7 @@ void consoleSeamRestore(EndKind kind) {
     if (restored) return;
     restored = true;
     signal(SIGWINCH, SIG_DFL);
+    placedRow = 0;  // the way out places the cursor itself
     pending += "\x1b[0m";
     if (kind == EndKind::closing) {
         pending += "\x1b[2J\x1b[H";
@@ -427,12 +487,13 @@ bool consoleSeamResize(int& columns, int& rows) {
     gridRows = rows;
     gridColumns = columns;
     terminalRow = 0;
+    forgetShown();
     prepareSignalRestore();
     return fits;
 }
 
 void consoleSeamDrawCells(int row, int column, const Cell* cells, int count) {
-    appendCells(row, column, cells, count);
+    appendCells(row, column, cells, count, true);
 }
 
 void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows) {
@@ -442,11 +503,18 @@ void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows) {
         pending += "\x1b[0m\x1b[2J";
         lastAttribute = -1;
     }
-    for (int r = 1; r <= rows; ++r) appendCells(r, 1, &grid[static_cast<std::size_t>((r - 1) * columns)], columns);
+    // Everything is drawn: this is where whatever the terminal came to show
+    // otherwise is put right.
+    if (shown.size() != static_cast<std::size_t>(gridRows) * static_cast<std::size_t>(gridColumns)) forgetShown();
+    for (int r = 1; r <= rows; ++r)
+        appendCells(r, 1, &grid[static_cast<std::size_t>((r - 1) * columns)], columns, false);
+    shownKnown = rows == gridRows && columns == gridColumns;
 }
 
 void consoleSeamPlaceCursor(int row, int column, bool visible) {
-    moveTo(row, column);
+    placedRow = row;
+    placedColumn = column;
+    if (visible && !cursorShown) moveTo(row, column);  // shown where it belongs
     if (visible != cursorShown) {
         cursorShown = visible;
         pending += visible ? "\x1b[?25h" : "\x1b[?25l";
