@@ -2,8 +2,9 @@
 //
 // The program's grid is drawn at the top-left of the terminal with ANSI
 // sequences: each byte as its code page 437 glyph in UTF-8, colours with the
-// blue and red bits swapped (terminal colour order). Output of one console
-// operation is collected and written at once when the cursor is placed.
+// blue and red bits swapped (terminal colour order). Output is gathered and
+// written in one go before every wait, so the operator sees all of it while
+// the program waits; only cells that change are sent.
 // Keys are read raw (no echo, no line editing, no signals: Ctrl-C is byte 3)
 // and decoded into key strings. The terminal's modes, colours, cursor and
 // title are restored on every way out, fatal signals included.
