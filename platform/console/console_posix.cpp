@@ -199,10 +199,11 @@ void appendCells(int row, int column, const Cell* cells, int count, bool changes
     const bool skipping = changesOnly && shownKnown;
     auto showsAlready = [&](int i) { return skipping && i < within && onTerminal[i] == cells[i]; };
     for (int i = 0; i < count; ++i) {
+        const unsigned char ch = cells[i].ch;
+        const bool ascii = ch >= 0x20 && ch < 0x7f;
         if (showsAlready(i)) {
             int run = 1;
             while (i + run < count && run <= shortRun && showsAlready(i + run)) ++run;
-            const bool ascii = cells[i].ch >= 0x20 && cells[i].ch < 0x7f;
             if (run > shortRun || !ascii || row != terminalRow || column + i != terminalColumn) {
                 while (i + 1 < count && showsAlready(i + 1)) ++i;
                 continue;
@@ -211,10 +212,8 @@ void appendCells(int row, int column, const Cell* cells, int count, bool changes
         if (i < within) onTerminal[i] = cells[i];
         if (row != terminalRow || column + i != terminalColumn) moveTo(row, column + i);
         appendAttribute(cells[i].attr);
-        const unsigned char ch = cells[i].ch;
         // A glyph outside ASCII may take two cells in some terminals, and
         // the last column may leave a wrap pending: position anew after them.
-        const bool ascii = ch >= 0x20 && ch < 0x7f;
         if (ascii)
             pending += static_cast<char>(ch);
         else
