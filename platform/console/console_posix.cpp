@@ -31,6 +31,7 @@
 #include "platform/console/console.h"
 #include "platform/console/console_seam.h"
 #include "platform/console/cp437.h"
+#include "platform/console/fatal_signals_posix.h"
 #include "platform/console/key_decoder.h"
 
 namespace {
@@ -73,9 +74,6 @@ volatile sig_atomic_t terminalResized = 0;
 char signalRestore[2][64];
 std::size_t signalRestoreLength[2] = {0, 0};
 volatile sig_atomic_t signalRestoreIndex = 0;
-
-const int fatalSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGABRT,
-                            SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 
 void writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -435,7 +433,7 @@ void consoleSeamOpen() {
     struct sigaction action {};
     action.sa_handler = onFatalSignal;
     sigemptyset(&action.sa_mask);
-    for (int s : fatalSignals) sigaction(s, &action, nullptr);
+    forEachFatalSignal([&](int s) { sigaction(s, &action, nullptr); });
     // No SA_RESTART: a resize wakes the wait it falls into, which redraws.
     struct sigaction resize {};
     resize.sa_handler = onResize;
@@ -468,7 +466,7 @@ void consoleSeamRestore(EndKind kind) {
     flush();
     if (rawApplied) tcsetattr(keyboardFd, TCSANOW, &savedModes);
     rawApplied = 0;
-    for (int s : fatalSignals) signal(s, SIG_DFL);
+    forEachFatalSignal([](int s) { signal(s, SIG_DFL); });
 }
 
 bool consoleSeamResize(int& columns, int& rows) {

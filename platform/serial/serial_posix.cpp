@@ -32,6 +32,7 @@
 
 #include "platform/console/activity_posix.h"
 #include "platform/console/clock_seam.h"
+#include "platform/console/fatal_signals_posix.h"
 #include "platform/files/file_seam.h"
 #include "platform/serial/port_claim_posix.h"
 #include "platform/serial/serial_seam.h"
@@ -111,9 +112,7 @@ bool readCounts(int fd, ErrorCounts& counts) {
 // ---- What a fatal signal puts back. Everything the handler reads is
 // written before signalFd names the port.
 
-const int fatalSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
-constexpr int fatalSignalCount = sizeof fatalSignals / sizeof fatalSignals[0];
-struct sigaction previousActions[fatalSignalCount];
+struct sigaction previousActions[NSIG];
 volatile sig_atomic_t signalFd = -1;
 volatile sig_atomic_t signalLowLatency = 0;
 termios signalModes{};
@@ -138,14 +137,11 @@ void onFatalSignal(int signalNumber) {
         if (signalLowLatency) clearLowLatency(fd);
         if (signalLockPath[0] != '\0') unlink(signalLockPath);
     }
-    for (int i = 0; i < fatalSignalCount; ++i) {
-        if (fatalSignals[i] != signalNumber) continue;
-        const auto previous = previousActions[i].sa_handler;
-        // The console's handler puts the terminal back and re-raises.
-        if (!(previousActions[i].sa_flags & SA_SIGINFO) && previous != SIG_DFL && previous != SIG_IGN) {
-            previous(signalNumber);
-            return;
-        }
+    // The console's handler puts the terminal back and re-raises.
+    const struct sigaction& previous = previousActions[signalNumber];
+    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(signalNumber);
+        return;
     }
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
@@ -159,24 +155,38 @@ void guardAgainstSignals(int fd, const OpenPort& port) {
     struct sigaction ours {};
     ours.sa_handler = onFatalSignal;
     sigemptyset(&ours.sa_mask);
-    for (int i = 0; i < fatalSignalCount; ++i) {
+    forEachFatalSignal([&](int s) {
         struct sigaction current {};
-        sigaction(fatalSignals[i], nullptr, &current);
-        if (current.sa_handler == onFatalSignal) continue;
-        previousActions[i] = current;
-        sigaction(fatalSignals[i], &ours, nullptr);
-    }
+        if (sigaction(s, nullptr, &current) != 0 || current.sa_handler == onFatalSignal) return;
+        // A signal the program ignores does not end it.
+        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) return;
+        previousActions[s] = current;
+        sigaction(s, &ours, nullptr);
+    });
     std::atomic_signal_fence(std::memory_order_seq_cst);  // the copies above come first
     signalFd = fd;
 }
 
 void releaseSignals() {
     signalFd = -1;
-    for (int i = 0; i < fatalSignalCount; ++i) {
+    forEachFatalSignal([](int s) {
         struct sigaction current {};
-        sigaction(fatalSignals[i], nullptr, &current);
-        if (current.sa_handler == onFatalSignal) sigaction(fatalSignals[i], &previousActions[i], nullptr);
-    }
+        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == onFatalSignal)
+            sigaction(s, &previousActions[s], nullptr);
+    });
+}
+
+// The fatal signals another process can send; those a fault raises are
+// left alone, since a blocked fault signal kills at once.
+sigset_t blockAsynchronousSignals() {
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    forEachFatalSignal([&](int s) {
+        if (s != SIGSEGV && s != SIGBUS && s != SIGFPE && s != SIGILL && s != SIGTRAP && s != SIGSYS)
+            sigaddset(&blocked, s);
+    });
+    sigprocmask(SIG_BLOCK, &blocked, &previous);
+    return previous;
 }
 
 // ---- Settings, each change read back.
@@ -257,14 +267,26 @@ void releaseDevice(int fd, const OpenPort& port) {
     ioctl(fd, TIOCNXCL);
 }
 
+// Whether another opener already holds the device exclusively: root's
+// open passes TIOCEXCL, and the flag is not ours to clear.
+bool heldExclusively(int fd) {
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
 int claimDevice(int fd) {
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || !isatty(fd)) return 69;
     // TIOCEXCL and flock keep later openers out; the search finds those
     // that were there first.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) return 69;
+    if (heldExclusively(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) return 69;
     if (deviceOpenElsewhere(fd)) {
-        ioctl(fd, TIOCNXCL);
+        ioctl(fd, TIOCNXCL);  // ours: it was clear before
         return 69;
     }
     return 0;
@@ -376,11 +398,16 @@ int serialSeamClose(SerialHandle handle) {
         port = found->second;
         openPorts.erase(found);
     }
-    if (signalFd == fd) releaseSignals();
+    // A signal during the drain finds its handler still armed; one during
+    // the restore waits until the port and the lock are back, so no signal
+    // can end the process between the two.
     letOutputDrain(fd);
+    const sigset_t previousMask = blockAsynchronousSignals();
     releaseDevice(fd, port);
     const int result = close(fd) == 0 ? 0 : failure(errno);
     releasePortLock(port.lockPath);
+    if (signalFd == fd) releaseSignals();
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     return result;
 }
 
