@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string>
 
@@ -44,11 +45,14 @@ long ownerIn(int fd) {
     return n > 0 ? parseLockOwner(text, static_cast<std::size_t>(n)) : 0;
 }
 
-// The owner a lock names: its PID, 0 when it names none (yet), -1 when
-// there is no lock (any more).
+// No lock (any more) where one was looked for.
+constexpr long noLock = -2;
+
+// The owner a lock names, as parseLockOwner tells it; a lock that cannot
+// be read names none.
 long lockOwner(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT ? -1 : 0;
+    if (fd < 0) return errno == ENOENT ? noLock : 0;
     const long owner = ownerIn(fd);
     close(fd);
     return owner;
@@ -83,7 +87,7 @@ void removeStaleLock(const std::string& path) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
         const long owner = ownerIn(fd);
-        if (owner > 0 && !ownerHoldsPort(owner, path)) unlink(path.c_str());
+        if (owner != 0 && !ownerHoldsPort(owner, path)) unlink(path.c_str());
     }
     close(fd);
 }
@@ -111,19 +115,26 @@ long parseLockOwner(const char* text, std::size_t length) {
     if (length == 4 && std::strspn(std::string(text, 4).c_str(), " 0123456789\n") < 4) {
         std::int32_t binary = 0;
         std::memcpy(&binary, text, 4);
-        return binary > 0 ? binary : 0;
+        return binary > 0 ? binary : noSuchProcess;
     }
     // Ten ASCII digits after blanks, and a newline, as written today.
     std::size_t at = 0;
     while (at < length && text[at] == ' ') ++at;
+    const bool negative = at < length && text[at] == '-';
+    if (negative) ++at;
+    constexpr long largestPid = std::numeric_limits<pid_t>::max();
     long pid = 0;
-    std::size_t digits = 0;
-    for (; at < length && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+    bool tooLarge = false;
+    const std::size_t first = at;
+    for (; at < length && text[at] >= '0' && text[at] <= '9'; ++at) {
         pid = pid * 10 + (text[at] - '0');
-        if (pid > INT32_MAX) return 0;
+        if (pid > largestPid) {
+            tooLarge = true;
+            pid = 0;
+        }
     }
-    if (digits == 0 || (at < length && !std::isspace(static_cast<unsigned char>(text[at])))) return 0;
-    return pid;
+    if (at == first) return 0;
+    return negative || tooLarge || pid == 0 ? noSuchProcess : pid;
 }
 
 int takePortLockIn(const std::string& folder, const std::string& devicePath, std::string& lockPath) {
@@ -138,7 +149,7 @@ int takePortLockIn(const std::string& folder, const std::string& devicePath, std
         }
         if (error != EEXIST) return 69;  // a folder we may write to, and no lock: report it
         const long owner = settledOwner(path);
-        if (owner < 0) continue;  // removed meanwhile
+        if (owner == noLock) continue;  // removed meanwhile
         if (owner == 0 || ownerHoldsPort(owner, path)) return 69;
         removeStaleLock(path);
     }

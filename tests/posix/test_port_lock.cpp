@@ -99,10 +99,17 @@ TEST_F(PortLock, FilesPlantedInTheFolderNeverBecomeOurLock) {
 }
 
 TEST_F(PortLock, ALockNamingNoPidKeepsThePortUnlessOneComesSoon) {
-    for (const std::string text : {"", "garbage\n", "         0\n", "  -42\n"}) {
+    for (const std::string text : {"", "\n", "garbage\n"}) {
         writeFile(lock, text);
         EXPECT_EQ(take(), 69) << "lock text '" << text << "'";
         EXPECT_EQ(fileText(lock), text);
+    }
+    // A number no process can have names a gone owner: the lock is stale
+    // (not PID 1, as 4294967297 cut to a pid_t would be, nor -1, everyone).
+    for (const std::string text : {"         0\n", "4294967297\n", "4294967295\n", "  -42\n"}) {
+        writeFile(lock, text);
+        EXPECT_EQ(take(), 0) << "lock text '" << text << "'";
+        releasePortLock(lock);
     }
     EXPECT_EQ(parseLockOwner("      1234\n", 11), 1234);
     EXPECT_EQ(parseLockOwner("1234 minicom\n", 13), 1234);
