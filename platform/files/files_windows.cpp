@@ -74,6 +74,19 @@ int fileSeamOpenForReading(const std::string& name, FileHandle& handle) {
     return openUnshared(name, GENERIC_READ, OPEN_EXISTING, handle);
 }
 
+int fileSeamOpenSharedForReading(const std::string& name, FileHandle& handle) {
+    NoErrorDialogs quiet;
+    const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return lastFailure();
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return 70;
+    }
+    handle.value = static_cast<long>(reinterpret_cast<INT_PTR>(file));
+    return 0;
+}
+
 int fileSeamCreateForWriting(const std::string& name, FileHandle& handle) {
     NoErrorDialogs quiet;
     if (const int error = openUnshared(name, GENERIC_WRITE, OPEN_ALWAYS, handle)) return error;
