@@ -98,6 +98,18 @@ private:
     fs::path path_;
 };
 
+// Calls `step` once, at the first wait while row 2 shows that the upload
+// has come to its second line.
+void atTheSecondLine(std::function<void()> step) {
+    fake::addWakeSource([step, done = false]() mutable {
+        if (!done && screenRowText(2).rfind("Line: 2", 0) == 0) {
+            done = true;
+            step();
+        }
+        return -1.0;
+    });
+}
+
 // FIXQRV_LOG for one test, "off" again afterwards.
 void useLog(const std::string& value) { setenv("FIXQRV_LOG", value.c_str(), 1); }
 
@@ -113,18 +125,6 @@ protected:
         TearDown();
         SetUp();
         fake::addPort("COM3");
-    }
-
-    // Calls `step` once, at the first wait while a row starts with `text`.
-    static void onceShown(const std::string& text, std::function<void()> step) {
-        fake::addWakeSource([text, step, done = false]() mutable {
-            for (int r = 1; r <= screenRows() && !done; ++r) {
-                if (screenRowText(r).rfind(text, 0) != 0) continue;
-                done = true;
-                step();
-            }
-            return -1.0;
-        });
     }
 
     // "fixqrv 3" from start to end; the exit code.
@@ -156,13 +156,7 @@ const Ending endings[] = {
          TempDirectory::write("QRV1.BAS", program);
          fake::playController();
          // Esc while the second line goes out: the first is verified.
-         fake::addWakeSource([done = false]() mutable {
-             if (!done && screenRowText(2).rfind("Line: 2", 0) == 0) {
-                 done = true;
-                 fake::pressKey("\x1b");
-             }
-             return -1.0;
-         });
+         atTheSecondLine([] { fake::pressKey("\x1b"); });
      },
      true,
      {" 1", "QRV1.BAS", programSize, "1", "3", "1", "operator-stop", "",
@@ -200,14 +194,10 @@ const Ending endings[] = {
      [] {
          TempDirectory::write("QRV1.BAS", program);
          fake::playController();
-         fake::addWakeSource([done = false]() mutable {
-             if (!done && screenRowText(2).rfind("Line: 2", 0) == 0) {
-                 done = true;
-                 // The line fails, and the controller says nothing to the report.
-                 fake::lineErrorOnNextStatus();
-                 fake::onByteSent([](char) {});
-             }
-             return -1.0;
+         // The line fails, and the controller says nothing to the report.
+         atTheSecondLine([] {
+             fake::lineErrorOnNextStatus();
+             fake::onByteSent([](char) {});
          });
      },
      true, {" 1", "QRV1.BAS", programSize, "1", "3", "1", "error", "57", "ERROR:  57 DEVICE I/O ERROR!"}},

@@ -2,23 +2,11 @@
 // from the last-error code while critical-error dialogs are off.
 #include <windows.h>
 
+#include "platform/files/error_dialogs_windows.h"
 #include "platform/files/file_seam.h"
 #include "runtime/errors.h"
 
 namespace {
-
-// No "insert a disk" or "drive not ready" box may stop the program: a
-// missing medium is an error number like any other.
-class NoErrorDialogs {
-public:
-    NoErrorDialogs() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
-    ~NoErrorDialogs() { SetErrorMode(previous_); }
-    NoErrorDialogs(const NoErrorDialogs&) = delete;
-    NoErrorDialogs& operator=(const NoErrorDialogs&) = delete;
-
-private:
-    UINT previous_;
-};
 
 constexpr int otherFailure = 75;
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/console/clock_seam.h"
+#include "platform/files/error_dialogs_windows.h"
 #include "platform/files/upload_log_seam.h"
 
 namespace {
@@ -18,19 +19,6 @@ SignalRowParts readyRow;
 SRWLOCK readyLock = SRWLOCK_INIT;
 volatile LONG armed = 0;
 volatile LONG rowTaken = 0;
-
-// No "insert a disk" box may hold the run up: a missing medium is a log
-// that cannot be written.
-class NoErrorDialogs {
-public:
-    NoErrorDialogs() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
-    ~NoErrorDialogs() { SetErrorMode(previous_); }
-    NoErrorDialogs(const NoErrorDialogs&) = delete;
-    NoErrorDialogs& operator=(const NoErrorDialogs&) = delete;
-
-private:
-    UINT previous_;
-};
 
 std::wstring environmentValue(const wchar_t* name) {
     const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
