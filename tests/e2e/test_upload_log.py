@@ -65,7 +65,7 @@ class UploadLog(unittest.TestCase):
         self.assertTrue(s.wait_for_text("QRV.BAS Upload Completed.", 240), "\n".join(s.screen.display))
         self.assertEqual(s.wait_exit(30), 0)
 
-        s = self.run_sim()
+        s = self.run_sim(["--baud-pacing"])  # slow enough for Esc to come mid-upload
         self.assertTrue(s.wait_for(lambda s: re.match(r"Line: (\d\d)", s.row(2)), 60), "\n".join(s.screen.display))
         s.send("\x1b")
         self.assertTrue(s.wait_for_text("ZIDURAD Terminated by Operator before Completion."))
@@ -96,7 +96,7 @@ class UploadLog(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)), sorted(before + ["COMMPORT.NUM"]))
 
     def test_a_hang_up_mid_upload_leaves_a_signal_row(self):
-        self.sim = subprocess.Popen([SIM, "--print-path"], stdout=subprocess.PIPE, text=True)
+        self.sim = subprocess.Popen([SIM, "--print-path", "--baud-pacing"], stdout=subprocess.PIPE, text=True)
         path = self.sim.stdout.readline().strip()
         s = self.session = Session(["3"], cwd=self.dir,
                                    env={"XDG_STATE_HOME": self.state, "FIXQRV_COM3": path})
