@@ -12,6 +12,7 @@
 #include "ends/ends.h"
 #include "ends/error_reports.h"
 #include "ends/failure_paths.h"
+#include "ends/upload_log.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_link.h"
@@ -82,6 +83,7 @@ void dispatchAndRun() {
         syntaxErrorExit();
     }
     selectPort();
+    beginUploadLog(FIXQRV_VERSION);
     checkPrompt();
     speedMode = 1;
     checkPrompt();
@@ -117,9 +119,11 @@ int runProgram(const Text& commandLine) {
         dispatchAndRun();
     } catch (const RunEnd& end) {
         installHandler(Handler::none);  // nothing left to report to
+        if (end.kind == EndKind::fatal) noteErrorOutcome(lastErrorNumber(), "");
         closeAllFiles();
         closePort();  // the port as it was found, on every end
         restoreConsole(end.kind);
+        writeUploadLog();
         return end.exitCode;
     } catch (const ErrorJump& jump) {
         // Every handler has a place that catches it; reaching here is a
@@ -128,6 +132,8 @@ int runProgram(const Text& commandLine) {
         closePort();
         restoreConsole(EndKind::fatal);
         std::fprintf(stderr, "fixqrv: run-time error %d reached no handler\n", jump.number);
+        noteErrorOutcome(jump.number, "reached no handler");
+        writeUploadLog();
         return 255;
     } catch (const std::bad_alloc&) {
         // Out of memory with no handler in force: the error cannot be
@@ -136,6 +142,8 @@ int runProgram(const Text& commandLine) {
         closePort();
         restoreConsole(EndKind::fatal);
         std::fprintf(stderr, "fixqrv: out of memory\n");
+        noteErrorOutcome(7, "out of memory");
+        writeUploadLog();
         return 255;
     }
     return 0;

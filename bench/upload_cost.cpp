@@ -297,6 +297,8 @@ int main(int argc, char** argv) {
     }
     const fs::path dir = fs::temp_directory_path() / ("fixqrv-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
+    // Benchmark runs are no uploads to keep in the user's log, unless asked.
+    setenv("FIXQRV_LOG", "off", 0);
     const auto lines = generateProgram(options.lines);
     writeProgram(dir / "QRV1.BAS", lines);
     writeProgram(dir / "QRV2.BAS", lines);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ends/failure_paths.h"
+#include "ends/upload_log.h"
 #include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
@@ -23,12 +24,15 @@ void queryVariant() {
     }
     lineTimeout = 1;
     receiveLine();
+    noteVariantAnswer();
     variantNumber = static_cast<int>(
         std::clamp<std::int64_t>(roundHalfEven(numericValue(replyLine, Exponent::accepted)), -32768, 32767));
     uploadFileName = variantNumber == 2 ? "QRV2.BAS" : "QRV1.BAS";
+    noteUploadFileChosen();
     installHandler(Handler::fileErrorReport);
     openTextFile(uploadFileName, uploadFileNumber);
     uploadFileSize = fileSize(uploadFileNumber);
+    noteUploadFileOpened();
     linesSent = 0;
     bytesSent = 0;
 }

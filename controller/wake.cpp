@@ -3,6 +3,7 @@
 #include "controller/prompt.h"
 #include "ends/ends.h"
 #include "ends/failure_paths.h"
+#include "ends/upload_log.h"
 #include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
@@ -85,8 +86,10 @@ void securityDialogue() {
             sendLineWithEcho();
             checkAgain(true);
         } else if (replyLine == "BYE!") {
-            printText("Invalid Password!");
+            constexpr char refused[] = "Invalid Password!";
+            printText(refused);
             newLine();
+            noteRunOutcome(RunOutcome::invalidPassword, refused);
             pause(2000);
             endRun();
         } else if (++dialogueMisses > 3) {

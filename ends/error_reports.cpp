@@ -4,6 +4,7 @@
 
 #include "ends/ends.h"
 #include "ends/failure_paths.h"
+#include "ends/upload_log.h"
 #include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/serial/serial_link.h"
@@ -51,14 +52,13 @@ void breakInAndSleep() {
 }  // namespace
 
 void generalErrorReport(int number) {
+    const char* const words = number == 57 ? "DEVICE I/O ERROR!" : number == 69 ? "COMMUNICATION BUFFER OVERFLOW!" : "";
+    noteErrorOutcome(number, words);
     beep();
     newLine();
     printErrorNumber(number);
-    if (number == 57) {
-        printText("DEVICE I/O ERROR!");
-        newLine();
-    } else if (number == 69) {
-        printText("COMMUNICATION BUFFER OVERFLOW!");
+    if (*words != '\0') {
+        printText(words);
         newLine();
     }
     try {
@@ -72,10 +72,12 @@ void generalErrorReport(int number) {
 }
 
 void fileErrorReport(int number) {
+    constexpr char notFound[] = "QRV1.BAS or QRV2.BAS Not Found!";
+    noteErrorOutcome(number, number == 53 ? notFound : "");
     printErrorNumber(number);
     if (number == 53) {
         beep();
-        printText("QRV1.BAS or QRV2.BAS Not Found!");
+        printText(notFound);
         newLine();
     }
     pressEnterAndClose();

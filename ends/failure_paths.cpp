@@ -1,6 +1,7 @@
 #include "ends/failure_paths.h"
 
 #include "ends/ends.h"
+#include "ends/upload_log.h"
 #include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "runtime/program_state.h"
@@ -16,12 +17,19 @@ void notResponding() {
 }
 
 void uploadFailed() {
+    constexpr char first[] = "QRV.BAS UPLOAD FAILED!  KTX or RVB not responding, not connected, or";
+    constexpr char second[] = "incorrect COM port specified.  Check and retry.";
+    // The third failure to respond ends here too: the record tells the two apart.
+    noteRunOutcome(failureCount >= 3 ? RunOutcome::notResponding : RunOutcome::uploadFailed,
+                   "QRV.BAS UPLOAD FAILED!  KTX or RVB not responding, not connected, or "
+                   "incorrect COM port specified.  Check and retry.",
+                   replyLine);
     beep();
     printText(replyLine);
     newLine();
-    printText("QRV.BAS UPLOAD FAILED!  KTX or RVB not responding, not connected, or");
+    printText(first);
     newLine();
-    printText("incorrect COM port specified.  Check and retry.");
+    printText(second);
     newLine();
     printText("Press Enter.");
     readKeyboardLine();
@@ -29,9 +37,11 @@ void uploadFailed() {
 }
 
 void operatorTermination() {
+    constexpr char message[] = "ZIDURAD Terminated by Operator before Completion.";
     newLine();
-    printText("ZIDURAD Terminated by Operator before Completion.");
+    printText(message);
     newLine();
+    noteRunOutcome(RunOutcome::operatorStop, message);
     pause(2000);
     closingSequence();
 }

@@ -1,6 +1,7 @@
 #include "runtime/program_state.h"
 
 #include "runtime/errors.h"
+#include "runtime/upload_record.h"
 
 std::array<Text, maxPortNumber + 1> portNumberText;
 std::array<Text, commandWordCount + 1> commandWords;
@@ -54,5 +55,6 @@ void resetProgramState() {
     linesSent = 0;
     bytesSent = 0;
     sentLine.clear();
+    resetUploadRecord();
     resetErrorState();
 }

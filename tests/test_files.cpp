@@ -85,6 +85,8 @@ TEST_F(FilesTest, ReadsLinesByTheLineEndRules) {
         EXPECT_EQ(errorOf([] { readTextLine(3); }), 62);
         EXPECT_EQ(errorOf([] { readTextLine(3); }), 62);
         closeFile(3);
+        // The upload log counts the lines the upload would send.
+        EXPECT_EQ(countTextLines(path("in.txt")), static_cast<std::int64_t>(c.lines.size()));
     }
 }
 

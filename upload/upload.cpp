@@ -2,6 +2,7 @@
 
 #include "ends/ends.h"
 #include "ends/failure_paths.h"
+#include "ends/upload_log.h"
 #include "exchange/send_line.h"
 #include "platform/console/console.h"
 #include "platform/files/files.h"
@@ -41,6 +42,7 @@ void reportMismatch() {
 
 // One pass over the file; false when a line's echo differed.
 bool uploadPass() {
+    noteUploadPass();
     drawProgressBox();
     pause(2000);
     drainInput();
@@ -55,6 +57,7 @@ bool uploadPass() {
         updateProgress();
         sendLineWithEcho();
         if (replyLine != sentLine) return false;
+        noteLineVerified();
     }
     return true;
 }
@@ -100,8 +103,10 @@ void finishUpload() {
     commandText = "10";
     sendLineWithEcho();
     clearRowSix();
-    printText("QRV.BAS Upload Completed.");
+    constexpr char completed[] = "QRV.BAS Upload Completed.";
+    printText(completed);
     newLine();
+    noteRunOutcome(RunOutcome::completed, completed);
     pause(2000);
     closingSequence();
 }

@@ -26,6 +26,12 @@ struct FileHandle {
 // 53 when its directory exists, 76 when it does not.
 int fileSeamOpenForReading(const std::string& name, FileHandle& handle);
 
+// Opens a disk file for reading without taking it from anyone: no lock,
+// every sharing allowed, so that a program opening it meanwhile is not
+// refused. Anything that is not a disk file (a FIFO, a device, a folder)
+// is refused with 70, on POSIX without being opened.
+int fileSeamOpenSharedForReading(const std::string& name, FileHandle& handle);
+
 // Opens a file for writing, creating it when missing, then cuts it to
 // length 0. The lock is taken before the cut, so a file that another opener
 // holds keeps its content.

@@ -58,6 +58,38 @@ int fillBuffer(OpenFile& file, bool& more) {
     return error;
 }
 
+// Takes the next line by the rules above, into `line` unless it is null;
+// 0 or the failure, 62 when no line is left.
+int takeLine(OpenFile& file, Text* line) {
+    bool tookAny = false;
+    for (;;) {
+        bool more = false;
+        if (const int error = fillBuffer(file, more)) return error;
+        if (!more) break;
+        const char* start = file.buffer.data() + file.position;
+        const char* end = file.buffer.data() + file.validBytes;
+        const char* stop = std::find_if(start, end, [](char c) { return c == '\r' || c == ctrlZ; });
+        if (line != nullptr) line->append(start, stop);
+        tookAny = tookAny || stop != start;
+        file.position += static_cast<std::size_t>(stop - start);
+        if (stop == end) continue;
+        if (*stop == ctrlZ) break;
+        ++file.position;  // the CR, and a LF right after it even in the next buffer
+        if (const int error = fillBuffer(file, more)) return error;
+        if (more && file.buffer[file.position] == '\n') ++file.position;
+        return 0;
+    }
+    return tookAny ? 0 : 62;
+}
+
+// Whether no byte is left or the next one is Ctrl-Z.
+int lookForEnd(OpenFile& file, bool& atEnd) {
+    bool more = false;
+    const int error = fillBuffer(file, more);
+    atEnd = error != 0 || !more || file.buffer[file.position] == ctrlZ;
+    return error;
+}
+
 void openFile(const Text& name, int fileNumber, FileMode mode) {
     if (const int error = fileNameError(name)) return raiseError(error);
     if (fileNumber < 0 || fileNumber > maxFileNumber) return raiseError(52);
@@ -116,27 +148,10 @@ Text readTextLine(int fileNumber) {
     if (file == nullptr) return {};
     Text line;
     try {
-        for (;;) {
-            bool more = false;
-            if (const int error = fillBuffer(*file, more)) return failWith(error, Text());
-            if (!more) break;
-            const char* start = file->buffer.data() + file->position;
-            const char* end = file->buffer.data() + file->validBytes;
-            const char* stop =
-                std::find_if(start, end, [](char c) { return c == '\r' || c == ctrlZ; });
-            line.append(start, stop);
-            file->position += static_cast<std::size_t>(stop - start);
-            if (stop == end) continue;
-            if (*stop == ctrlZ) break;
-            ++file->position;  // the CR, and a LF right after it even in the next buffer
-            if (const int error = fillBuffer(*file, more)) return failWith(error, Text());
-            if (more && file->buffer[file->position] == '\n') ++file->position;
-            return line;
-        }
+        if (const int error = takeLine(*file, &line)) return failWith(error, Text());
     } catch (const std::bad_alloc&) {
         return failWith(7, Text());
     }
-    if (line.empty()) return failWith(62, Text());
     return line;
 }
 
@@ -145,9 +160,9 @@ bool atEndOfFile(int fileNumber) {
     if (found == fileTable.end()) return failWith(52, true);
     OpenFile& file = found->second;
     if (file.mode == FileMode::write) return false;
-    bool more = false;
-    if (const int error = fillBuffer(file, more)) return failWith(error, true);
-    return !more || file.buffer[file.position] == ctrlZ;
+    bool atEnd = true;
+    if (const int error = lookForEnd(file, atEnd)) return failWith(error, true);
+    return atEnd;
 }
 
 std::int64_t fileSize(int fileNumber) {
@@ -194,4 +209,21 @@ void closeAllFiles() {
 FileHandle nativeHandleOf(int fileNumber) {
     const auto found = fileTable.find(fileNumber);
     return found == fileTable.end() ? FileHandle{} : found->second.handle;
+}
+
+std::int64_t countTextLines(const Text& name) {
+    if (fileNameError(name) != 0) return -1;
+    OpenFile file{FileMode::read, {}, false};
+    if (fileSeamOpenSharedForReading(name, file.handle) != 0) return -1;
+    std::int64_t lines = 0;
+    bool atEnd = false;
+    int error = lookForEnd(file, atEnd);
+    while (error == 0 && !atEnd) {
+        error = takeLine(file, nullptr);
+        if (error != 0) break;
+        ++lines;
+        error = lookForEnd(file, atEnd);
+    }
+    fileSeamClose(file.handle);
+    return error == 0 ? lines : -1;
 }

@@ -43,6 +43,11 @@ void closeFile(int fileNumber);
 
 bool fileNumberInUse(int fileNumber);
 
+// The lines a file holds by the rules above, as the upload would send them;
+// -1 when it cannot be read whole. Neither locks the file, nor touches the
+// file table or the error state, nor opens anything but a disk file.
+std::int64_t countTextLines(const Text& name);
+
 // Closes every open file, then raises the first failure, if any.
 void closeAllFiles();
 

@@ -97,6 +97,23 @@ int fileSeamOpenForReading(const std::string& name, FileHandle& handle) {
     return openExclusive(name, O_RDONLY, false, handle);
 }
 
+int fileSeamOpenSharedForReading(const std::string& name, FileHandle& handle) {
+    // Looked at first, so that a FIFO's writer or a device never sees an
+    // opening; the opened one is looked at again.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) return lastFailure();
+    if (!S_ISREG(info.st_mode)) return 70;
+    const int fd = retryingInterrupts(
+        [&] { return ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
+    if (fd == -1) return lastFailure();
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return 70;
+    }
+    handle.value = fd;
+    return 0;
+}
+
 int fileSeamCreateForWriting(const std::string& name, FileHandle& handle) {
     return openExclusive(name, O_WRONLY | O_CREAT, true, handle);
 }

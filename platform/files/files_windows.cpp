@@ -2,23 +2,11 @@
 // from the last-error code while critical-error dialogs are off.
 #include <windows.h>
 
+#include "platform/files/error_dialogs_windows.h"
 #include "platform/files/file_seam.h"
 #include "runtime/errors.h"
 
 namespace {
-
-// No "insert a disk" or "drive not ready" box may stop the program: a
-// missing medium is an error number like any other.
-class NoErrorDialogs {
-public:
-    NoErrorDialogs() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
-    ~NoErrorDialogs() { SetErrorMode(previous_); }
-    NoErrorDialogs(const NoErrorDialogs&) = delete;
-    NoErrorDialogs& operator=(const NoErrorDialogs&) = delete;
-
-private:
-    UINT previous_;
-};
 
 constexpr int otherFailure = 75;
 
@@ -72,6 +60,19 @@ int fileSeamOpenForReading(const std::string& name, FileHandle& handle) {
     NoErrorDialogs quiet;
     // A directory is refused by CreateFileA with access denied (70).
     return openUnshared(name, GENERIC_READ, OPEN_EXISTING, handle);
+}
+
+int fileSeamOpenSharedForReading(const std::string& name, FileHandle& handle) {
+    NoErrorDialogs quiet;
+    const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return lastFailure();
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return 70;
+    }
+    handle.value = static_cast<long>(reinterpret_cast<INT_PTR>(file));
+    return 0;
 }
 
 int fileSeamCreateForWriting(const std::string& name, FileHandle& handle) {

@@ -515,3 +515,5 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     }
     return 0;
 }
+
+std::string serialSeamDevicePath(const std::string& portName) { return devicePath(portName); }

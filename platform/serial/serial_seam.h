@@ -54,3 +54,7 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count);
 // at the line rate. It lapses at the next write and at closing; a target
 // without such waits ignores it.
 void serialSeamExpect(SerialHandle handle, int count);
+
+// The device a port name opens, where it differs from the name (POSIX: the
+// path chosen as above); empty where the name is the device.
+std::string serialSeamDevicePath(const std::string& portName);

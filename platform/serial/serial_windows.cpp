@@ -216,3 +216,5 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     if (!WriteFile(native(handle), data, static_cast<DWORD>(count), &written, nullptr)) return communicationError;
     return written == static_cast<DWORD>(count) ? 0 : communicationError;
 }
+
+std::string serialSeamDevicePath(const std::string&) { return {}; }

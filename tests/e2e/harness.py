@@ -36,9 +36,14 @@ class Session:
         self.stream = pyte.ByteStream(self.screen)
         self.own_workdir = cwd is None
         self.workdir = cwd or tempfile.mkdtemp(prefix="fixqrv-e2e-")
+        # The upload log goes to a folder of the session's own, never to the
+        # log of whoever runs the tests.
+        self.state_home = tempfile.mkdtemp(prefix="fixqrv-e2e-state-")
+        self.upload_log = os.path.join(self.state_home, "fixqrv", "uploads.csv")
         self.process = subprocess.Popen(
             [program or BIN, *args], stdin=self.slave, stdout=self.slave, stderr=self.slave,
-            cwd=self.workdir, env={**os.environ, **(env or {})}, start_new_session=True)
+            cwd=self.workdir, env={**os.environ, "FIXQRV_LOG": "", "XDG_STATE_HOME": self.state_home, **(env or {})},
+            start_new_session=True)
 
     def pump(self, seconds):
         """Feeds whatever the program writes within the given time to the emulator."""
@@ -98,6 +103,7 @@ class Session:
         os.close(self.slave)
         if self.own_workdir:
             shutil.rmtree(self.workdir, ignore_errors=True)
+        shutil.rmtree(self.state_home, ignore_errors=True)
 
 
 def is_yellow_on_blue(char):

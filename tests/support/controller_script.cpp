@@ -41,6 +41,7 @@ bool corruptThisLine() {
 }
 
 void receive(char byte) {
+    if (script.silentFromLine > 0 && static_cast<int>(lines.size()) + 1 >= script.silentFromLine) return;
     if (byte == 3) {
         if (script.answersBreak && !script.silentAfterBreak) say(script.breakReply);
         current.clear();

@@ -19,6 +19,7 @@ struct ControllerScript {
     double xonDelay = 0.5;           // XON that long after the XOFF; negative: never
     bool echoDuringPause = true;     // keep echoing while XOFF holds the line
     bool silentAfterBreak = false;   // "SLEEP" and friends: nothing comes back
+    int silentFromLine = 0;          // from this received line (1-based) on, nothing comes back
 };
 
 void playController(const ControllerScript& script = {});

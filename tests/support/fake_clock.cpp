@@ -48,6 +48,13 @@ double wakeTime(double maxSeconds) {
 
 double clockLocalSecondsAtStart() { return localAtStart; }
 double clockMonotonicSeconds() { return monotonic; }
+// 2026-12-10, ten in the morning at UTC+01:00, as the local time of day above.
+CalendarTime clockCalendarNow() {
+    constexpr std::int64_t midnightUtc = 1796860800;  // 2026-12-10T00:00:00Z
+    constexpr int offset = 3600;
+    return CalendarTime{midnightUtc - offset + static_cast<std::int64_t>(localAtStart + monotonic), offset};
+}
+
 void clockSleepMilliseconds(int milliseconds) {
     if (sleepHook) sleepHook();
     fake::advance(milliseconds / 1000.0);

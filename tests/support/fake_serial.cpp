@@ -100,6 +100,9 @@ int serialSeamOpen(const std::string& portName, SerialHandle& handle) {
     return 0;
 }
 
+// A device path of its own, so a test can tell it from the port name.
+std::string serialSeamDevicePath(const std::string& portName) { return "/dev/fake/" + portName; }
+
 int serialSeamClose(SerialHandle) {
     isOpen = false;
     return 0;
