@@ -1,5 +1,5 @@
 """What the QEMU tiers share: a Debian kernel (and, when asked, some of its
-files) fetched once into the build folder, a busybox initramfs holding a
+modules) fetched once into the build folder, a busybox initramfs holding a
 static FixQRV and the sample programs, the guest's report file, and the way
 a tier reports itself skipped.
 
@@ -8,6 +8,7 @@ machines they run on may have no usable KVM."""
 
 import glob
 import gzip
+import lzma
 import os
 import shutil
 import struct
@@ -72,6 +73,54 @@ def fetch_kernel(work, meta_package, members=()):
     if not found:
         raise Unavailable("the kernel package holds no vmlinuz")
     return found[0]
+
+
+def module_info(path):
+    """The .modinfo fields of a kernel module file (name=value pairs)."""
+    data = module_bytes(path)
+    shoff, = struct.unpack_from("<Q", data, 40)
+    size, count, names_index = struct.unpack_from("<HHH", data, 58)
+    sections = [struct.unpack_from("<IIQQQQ", data, shoff + i * size) for i in range(count)]
+    names_offset = sections[names_index][4]
+    for name, _, _, _, offset, length in sections:
+        if data[names_offset + name:].split(b"\0", 1)[0] == b".modinfo":
+            fields = data[offset:offset + length].split(b"\0")
+            return dict(f.decode().split("=", 1) for f in fields if b"=" in f)
+    return {}
+
+
+def module_bytes(path):
+    """A module as insmod takes it: busybox's insmod reads no compressed files."""
+    if path.endswith(".ko.xz"):
+        return lzma.decompress(open(path, "rb").read())
+    if path.endswith(".ko"):
+        with open(path, "rb") as f:
+            return f.read()
+    raise Unavailable("cannot unpack the module " + path)
+
+
+def module_load_order(folder, wanted):
+    """The module files under `folder` for the modules `wanted`, each after
+    the modules it depends on (the order of modules.dep, read from each
+    module's own depends= field as depmod does)."""
+    files = {}
+    for path in glob.glob(os.path.join(folder, "**/*.ko*"), recursive=True):
+        files[os.path.basename(path).split(".ko")[0].replace("_", "-")] = path
+    order = []
+
+    def add(name):
+        key = name.replace("_", "-")
+        if key not in files:
+            raise Unavailable("the kernel package holds no module " + name)
+        if files[key] in order:
+            return
+        for dependency in filter(None, module_info(files[key]).get("depends", "").split(",")):
+            add(dependency)
+        order.append(files[key])
+
+    for name in wanted:
+        add(name)
+    return order
 
 
 def needs_interpreter(path):
