@@ -2,7 +2,8 @@
 // any sender of it costs on this machine, as a floor for FixQRV's figures.
 // Same port mechanics as FixQRV (one character per write, one epoll check
 // of keyboard and port before each, the first echo awaited before the
-// second character, the echo's rest gathered as a line up to its LF), but
+// second character, the port left out of the waits while the echo's rest is
+// on its way at the line rate, then watched up to its LF), but
 // no screen, no comparison, no error handling, no dialogue beyond the rate
 // switch.
 //
@@ -13,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -24,8 +26,12 @@ namespace {
 int port = -1;
 int checks = -1;
 termios rawModes{};
-termios lineModes{};
 std::string received;
+constexpr double characterSeconds = 10.0 / 19200;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 void setModes(speed_t speed) {
     tcgetattr(port, &rawModes);
@@ -35,9 +41,6 @@ void setModes(speed_t speed) {
     cfsetispeed(&rawModes, speed);
     cfsetospeed(&rawModes, speed);
     tcsetattr(port, TCSANOW, &rawModes);
-    lineModes = rawModes;
-    lineModes.c_lflag |= ICANON;
-    for (const int index : {VEOF, VEOL, VEOL2, VERASE, VKILL}) lineModes.c_cc[index] = _POSIX_VDISABLE;
 }
 
 void send(char c) {
@@ -67,6 +70,7 @@ void expect(const std::string& text) {
 void sendLine(const std::string& line) {
     const std::string command = line + '\r';
     std::size_t echoed = received.size();  // a prompt left waiting counts
+    double firstWriteAt = 0;
     for (std::size_t next = 0; next < command.size();) {
         epoll_event events[2];
         if (epoll_wait(checks, events, 2, 0) > 0 && readSome()) {
@@ -78,12 +82,16 @@ void sendLine(const std::string& line) {
             echoed = received.size();
             continue;
         }
+        if (next == 0) firstWriteAt = now();
         send(command[next++]);
     }
     received.clear();
-    tcsetattr(port, TCSANOW, &lineModes);
-    waitForPort();
-    tcsetattr(port, TCSANOW, &rawModes);
+    // The CR's echo cannot come before everything written has crossed the line.
+    const double quietFor = firstWriteAt + static_cast<double>(command.size() - 1) * characterSeconds - now();
+    if (quietFor > 0) {
+        const timespec span{0, static_cast<long>(quietFor * 1e9)};
+        ppoll(nullptr, 0, &span, nullptr);
+    }
     while (received.find('\n') == std::string::npos) waitForPort();
     received.erase(0, received.find('\n') + 1);
 }

@@ -19,9 +19,10 @@ int readinessSeen(int fd);
 // wait saw of it and of the keyboard is no answer for the next check.
 void forgetLooks();
 
-// A time (clockMonotonicSeconds) by which a wait that watches fd ends even
-// without input, so that its owner can look again; below 0 for none.
-void wakeForDescriptorBy(int fd, double at);
+// Leaves fd out of the waits until the given time (clockMonotonicSeconds;
+// 0: watch it again now). Bytes that cannot arrive before then, since the
+// line carries them no faster than its rate, need no wake-up each.
+void leaveOutOfWaitsUntil(int fd, double until);
 
 // Counts the waits: a descriptor seen empty before a wait may have input
 // after it.

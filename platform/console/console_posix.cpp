@@ -59,9 +59,9 @@ bool redrawWhole = false;  // the next full drawing starts from a cleared termin
 std::vector<Cell> shown;
 bool shownKnown = false;
 std::vector<int> watched;
-// The one watched descriptor with a time to be looked at again, and that time.
-int wakeFd = -1;
-double watchedWakeAt = -1;
+// The one watched descriptor left out of the waits for now, and until when.
+int quietFd = -1;
+double quietUntil = -1;
 // The size the program asked for; a smaller terminal shows what fits of it.
 int wantedColumns = 80;
 int wantedRows = 25;
@@ -343,19 +343,25 @@ bool checkThroughSet() {
 #endif
 }
 
-// One poll of the keyboard and, with the port, the watched descriptors;
-// keys that came are read at once so that each carries its own arrival time.
-// False when the poll failed and saw nothing.
-bool pollOnce(int timeout, bool withPort) {
+// One poll of the keyboard and, with the port, the watched descriptors but
+// `leftOut`; keys that came are read at once so that each carries its own
+// arrival time. False when the poll failed and saw nothing.
+bool pollOnce(double timeoutSeconds, bool withPort, int leftOut = -1) {
     lookedInWait = false;
-    if (timeout <= 0 && withPort && checkThroughSet()) return true;
+    if (timeoutSeconds <= 0 && withPort && checkThroughSet()) return true;
     std::vector<pollfd> fds;
     if (!inputEnded) fds.push_back({keyboardFd, POLLIN, 0});
     const std::size_t first = fds.size();
     if (withPort)
-        for (int fd : watched) fds.push_back({fd, POLLIN, 0});
-    if (fds.empty() && timeout <= 0) return true;
-    const int ready = poll(fds.data(), fds.size(), std::max(0, timeout));
+        for (int fd : watched)
+            if (fd != leftOut) fds.push_back({fd, POLLIN, 0});
+    timeoutSeconds = std::max(0.0, timeoutSeconds);
+    if (fds.empty() && timeoutSeconds <= 0) return true;
+    // To the microsecond: a wait that ends where a quiet port is watched
+    // again must not end a millisecond late.
+    const auto whole = static_cast<time_t>(timeoutSeconds);
+    const timespec span{whole, static_cast<long>((timeoutSeconds - static_cast<double>(whole)) * 1e9)};
+    const int ready = ppoll(fds.data(), fds.size(), &span, nullptr);
     if (ready < 0) {
         seen.clear();
         return false;
@@ -377,12 +383,19 @@ void waitOn(int timeout, bool withPort) {
     redrawIfResized();
     flush();
     ++waits;
-    if (withPort && watchedWakeAt >= 0) {
-        const double left = watchedWakeAt - clockMonotonicSeconds();
-        timeout = std::min(timeout, std::max(0, static_cast<int>(std::ceil(left * 1000.0))));
+    double timeoutSeconds = timeout / 1000.0;
+    int leftOut = -1;
+    if (withPort && quietFd >= 0) {
+        const double left = quietUntil - clockMonotonicSeconds();
+        if (left > 0) {
+            leftOut = quietFd;
+            timeoutSeconds = std::min(timeoutSeconds, left);
+        } else {
+            quietFd = -1;
+        }
     }
-    const bool looked = pollOnce(timeout, withPort);
-    lookedInWait = looked && withPort;
+    const bool looked = pollOnce(timeoutSeconds, withPort, leftOut);
+    lookedInWait = looked && withPort && leftOut < 0;
     redrawIfResized();
 }
 
@@ -395,7 +408,7 @@ void watchDescriptor(int fd) {
 
 void unwatchDescriptor(int fd) {
     std::erase(watched, fd);
-    if (fd == wakeFd) wakeForDescriptorBy(fd, -1);
+    if (fd == quietFd) quietFd = -1;
     dropCheckSet();
     seen.clear();
 }
@@ -414,9 +427,9 @@ int readinessSeen(int fd) {
     return -1;
 }
 
-void wakeForDescriptorBy(int fd, double at) {
-    wakeFd = at >= 0 ? fd : -1;
-    watchedWakeAt = at;
+void leaveOutOfWaitsUntil(int fd, double until) {
+    quietFd = until > 0 ? fd : -1;
+    quietUntil = until;
 }
 
 unsigned waitsSoFar() { return waits; }

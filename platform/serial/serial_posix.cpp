@@ -3,7 +3,9 @@
 // in raw mode, its bytes read ahead into a buffer of our own and its line
 // errors read from the driver's TIOCGICOUNT counters where the driver keeps
 // them. A status query costs no system call when the console's poll has just
-// seen the port, or a read has just emptied the driver's queue.
+// seen the port, or a read has just emptied the driver's queue. The port's
+// modes are set at opening, at a change of the line settings and at closing,
+// never per line: on a USB adapter each set is a control transfer.
 // The termios found at opening (HUPCL included, so DTR drops at closing) and
 // the driver's latency flag are put back at closing and on fatal signals.
 #include <fcntl.h>
@@ -24,7 +26,6 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <string_view>
 
 #ifdef __linux__
 #include <linux/serial.h>
@@ -36,13 +37,11 @@
 #include "platform/files/file_seam.h"
 #include "platform/serial/port_claim_posix.h"
 #include "platform/serial/serial_seam.h"
-#include "platform/serial/tty_modes_posix.h"
 
 namespace {
 
 constexpr int writeStallMilliseconds = 2000;
 constexpr int drainMilliseconds = 500;
-constexpr int maxLineModeEcho = 1024;
 
 // Line-error counters seen at the last status query.
 struct ErrorCounts {
@@ -66,17 +65,17 @@ struct OpenPort {
     bool emptied = false;
     double emptiedAt = 0;
     unsigned emptiedWaits = 0;
-    // Line mode: while the rest of an echo comes in, the driver gathers it
-    // as a canonical line, so that a wait wakes once at its LF rather than
-    // once per byte. Left at the first bytes read, at a write, and at
-    // `lineUntil` if no line end has come by then; `rawModes` to go back to.
-    // A controller whose echo was late to end wakes the wait at CR as well.
-    bool lineMode = false;
-    double lineUntil = 0;
-    bool crEndsLine = false;
-    bool rawKnown = false;
-    TtyModes rawModes{};
+    // The rest of an echo. Bytes cross the line no faster than its rate, so
+    // the echo of a line's CR cannot come before everything written since
+    // the line's first write has gone out: until shortly before then the
+    // port is left out of the waits. A link faster than its rate (a
+    // pseudo-terminal without pacing, a network port) is watched throughout.
     double characterSeconds = 10.0 / 9600;  // one character at the line rate
+    bool writing = false;                   // writes since the last hint
+    double firstWriteAt = 0;
+    long writtenSince = 0;
+    long readSince = 0;
+    bool fasterThanRate = false;
 };
 std::map<int, OpenPort> openPorts;
 
@@ -296,25 +295,6 @@ const std::map<int, speed_t> speeds = {{1200, B1200},   {2400, B2400},   {4800, 
                                        {9600, B9600},   {19200, B19200}, {38400, B38400},
                                        {57600, B57600}, {115200, B115200}};
 
-void enterLineMode(int fd, OpenPort& port, double until) {
-    if (port.lineMode) return;
-    if (!port.rawKnown && !ttyReadModes(fd, port.rawModes)) return;
-    port.rawKnown = true;
-    if (!ttySetModes(fd, ttyLineModes(port.rawModes, port.crEndsLine))) return;
-    port.lineMode = true;
-    port.lineUntil = until;
-    wakeForDescriptorBy(fd, until);  // the wait must not outlast the line mode
-}
-
-// What the driver gathered as part of a line becomes readable at once.
-void leaveLineMode(int fd, OpenPort& port) {
-    if (!port.lineMode) return;
-    port.lineMode = false;
-    port.emptied = false;
-    wakeForDescriptorBy(fd, -1);
-    ttySetModes(fd, port.rawModes);
-}
-
 // The driver's queue counts as empty until the next wait, or for a moment.
 void markEmptied(OpenPort& port) {
     port.emptied = true;
@@ -324,7 +304,6 @@ void markEmptied(OpenPort& port) {
 
 // Whether the driver's queue is known to be empty without asking it.
 bool knownEmpty(int fd, const OpenPort& port) {
-    if (port.lineMode && clockMonotonicSeconds() >= port.lineUntil) return false;
     const int seen = readinessSeen(fd);
     if (seen >= 0) return seen == 0;
     return port.emptied && port.emptiedWaits == waitsSoFar() && clockMonotonicSeconds() - port.emptiedAt < freshFor;
@@ -335,10 +314,6 @@ int readAhead(int fd, OpenPort& port) {
     if (port.taken < port.ahead.size() || knownEmpty(fd, port)) return 0;
     port.ahead.clear();
     port.taken = 0;
-    if (port.lineMode && clockMonotonicSeconds() >= port.lineUntil) {
-        port.crEndsLine = true;
-        leaveLineMode(fd, port);
-    }
     char buffer[4096];
     forgetLooks();
     const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -347,7 +322,7 @@ int readAhead(int fd, OpenPort& port) {
     port.emptied = false;
     if (n < static_cast<ssize_t>(sizeof buffer)) markEmptied(port);
     if (n <= 0) return 0;
-    leaveLineMode(fd, port);
+    if (port.writing) port.readSince += n;
     port.ahead.assign(buffer, static_cast<std::size_t>(n));
     ErrorCounts counts;
     if (port.countsKept && readCounts(fd, counts)) {
@@ -428,11 +403,6 @@ int serialSeamReadSettings(SerialHandle handle, SerialSettings& settings) {
 int serialSeamWriteSettings(SerialHandle handle, const SerialSettings& settings) {
     termios modes{};
     const int fd = fdOf(handle);
-    const auto port = openPorts.find(fd);
-    if (port != openPorts.end()) {
-        leaveLineMode(fd, port->second);  // the new settings build on the raw ones
-        port->second.rawKnown = false;
-    }
     if (tcgetattr(fd, &modes) != 0) return failure(errno);
     const auto speed = speeds.find(settings.baudRate);
     if (speed == speeds.end() || settings.dataBits < 5 || settings.dataBits > 8) return 5;
@@ -443,7 +413,7 @@ int serialSeamWriteSettings(SerialHandle handle, const SerialSettings& settings)
                     sizes[settings.dataBits - 5] | (settings.parityChecking ? PARENB : 0) |
                     (settings.stopBits == 2 ? CSTOPB : 0);
     const int error = applyModes(fd, modes);
-    if (error == 0 && port != openPorts.end()) {
+    if (const auto port = openPorts.find(fd); error == 0 && port != openPorts.end()) {
         const int bits = 1 + settings.dataBits + (settings.parityChecking ? 1 : 0) + settings.stopBits;
         port->second.characterSeconds = static_cast<double>(bits) / settings.baudRate;
     }
@@ -480,20 +450,23 @@ int serialSeamStatus(SerialHandle handle, int& waiting, bool& lineError) {
 void serialSeamExpect(SerialHandle handle, int count) {
     const int fd = fdOf(handle);
     const auto found = openPorts.find(fd);
-    if (found == openPorts.end() || count < 2) return;
+    if (found == openPorts.end()) return;
     OpenPort& port = found->second;
-    // A line end among what has been read already leaves nothing to wait
-    // for. The driver is not asked: what it holds already is a line at once.
-    const auto unread = std::string_view(port.ahead).substr(port.taken);
-    if (unread.find_first_of(port.crEndsLine ? "\r\n" : "\n") != std::string_view::npos) return;
-    // An echo that has not ended by twice its time at the line rate, and a
-    // latency timer's worth more, is read byte by byte again. A long one is
-    // read so from the start: the driver keeps at most 4095 bytes of a line.
-    if (count > maxLineModeEcho) return;
-    enterLineMode(fd, port, clockMonotonicSeconds() + 2 * count * port.characterSeconds + 0.05);
-    // Not looked at until the wait that follows: the echo's line end is
-    // hardly there yet, and if it is, that wait ends at once.
-    if (port.lineMode) markEmptied(port);
+    const bool wasWriting = port.writing;
+    port.writing = false;
+    if (!wasWriting || port.fasterThanRate || count < 3) return;
+    const double now = clockMonotonicSeconds();
+    // More bytes back than the line could carry meanwhile: a faster link.
+    if (port.readSince > (now - port.firstWriteAt) / port.characterSeconds + 3) {
+        port.fasterThanRate = true;
+        return;
+    }
+    // The CR went out one character time after the bytes before it at the
+    // earliest, its echo one more after that, and the LF after the echo:
+    // watching again a character before the CR's echo can come keeps the
+    // reaction to the line's end immediate.
+    const double until = port.firstWriteAt + static_cast<double>(port.writtenSince - 1) * port.characterSeconds;
+    if (until > now) leaveOutOfWaitsUntil(fd, until);
 }
 
 int serialSeamReadByte(SerialHandle handle, char& byte, bool& got) {
@@ -511,9 +484,17 @@ int serialSeamWrite(SerialHandle handle, const char* data, int count) {
     const int fd = fdOf(handle);
     // Time passes in the write: what was known of the queue is no longer.
     if (const auto port = openPorts.find(fd); port != openPorts.end()) {
-        port->second.emptied = false;
+        OpenPort& open = port->second;
+        open.emptied = false;
         forgetLooks();
-        leaveLineMode(fd, port->second);
+        leaveOutOfWaitsUntil(fd, 0);
+        if (!open.writing) {
+            open.writing = true;
+            open.firstWriteAt = clockMonotonicSeconds();
+            open.writtenSince = 0;
+            open.readSince = 0;
+        }
+        open.writtenSince += count;
     }
     while (count > 0) {
         const ssize_t n = write(fd, data, static_cast<std::size_t>(count));

@@ -48,9 +48,9 @@ int serialSeamReadByte(SerialHandle handle, char& byte, bool& got);
 // All bytes, or 69 when the device fails or takes fewer.
 int serialSeamWrite(SerialHandle handle, const char* data, int count);
 
-// A hint that the rest of a line, about `count` bytes ending in CR or LF,
-// is on its way: a wait for the port may sleep until its line end has come,
-// or its own time runs out. It lapses at the first bytes read, at a write,
-// at closing, and when the line takes well over its time at the line rate;
-// a target without such a wake-up ignores it.
+// A hint that the rest of a line's echo, about `count` bytes ending in CR
+// and LF, is on its way now that the line's CR has been written: the waits
+// may leave the port out until shortly before the echo's end can have come
+// at the line rate. It lapses at the next write and at closing; a target
+// without such waits ignores it.
 void serialSeamExpect(SerialHandle handle, int count);

@@ -165,7 +165,9 @@ TEST_F(PtyPort, EveryByteArrivesUnchangedBothWays) {
 
 // The rest of an echo announced by a hint: every byte as it came, editing
 // characters of a line-based driver included, with what follows the line
-// end; and a rest that never ends its line still comes in good time.
+// end, and bytes already waiting when the CR goes out, a NUL last among them
+// (a driver switched to canonical input then would swallow it); and a rest
+// that never ends its line still comes in good time.
 TEST_F(PtyPort, EchoRestComesWholeWhateverItHolds) {
     ASSERT_EQ(serialSeamOpen("COM3", handle), 0);
     auto collect = [this](std::size_t count) {
@@ -183,6 +185,13 @@ TEST_F(PtyPort, EchoRestComesWholeWhateverItHolds) {
         }
         return got;
     };
+    ASSERT_EQ(write(master, "A\0", 2), 2);
+    pollfd arrived{spare, POLLIN, 0};
+    ASSERT_EQ(poll(&arrived, 1, 2000), 1);
+    ASSERT_EQ(serialSeamWrite(handle, "\r", 1), 0);
+    serialSeamExpect(handle, 4);
+    EXPECT_EQ(collect(2), std::string("A\0", 2));
+
     const std::string rest("A\0\x7f\x15\x04\x17\x12\x16\x08\x13\r\n>", 13);
     serialSeamExpect(handle, 12);
     ASSERT_EQ(write(master, rest.data(), 5), 5);
