@@ -231,6 +231,8 @@ class UsbAdapter(unittest.TestCase):
         least = float(run([LEAST_TIME, os.path.join(EXAMPLES, "QRV1.BAS")]).stdout) if LEAST_TIME else 0
         print("upload %.2f s, least at 19200 baud %.2f s%s" %
               (upload, least, ": %.2f x" % (upload / least) if least else ""))
+        cpu = child_ticks(report["times-after"][0]) - child_ticks(report["times-before"][0])
+        print("FixQRV's processor time in the guest over the whole run: %.2f s" % (cpu / 100))
         print("latency timer before %s, during %s, after %s" %
               (report["latency-before"][0], during.get("latency"), report["latency-after"][0]))
         print("lock during: %s; lock files after: %s" % (during.get("lock"), report["lock-after"][0] or "none"))
