@@ -18,6 +18,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -174,7 +175,10 @@ class UsbAdapter(unittest.TestCase):
         if self.guest:
             self.guest.close()
         if self.session:
+            if self.session.process.poll():
+                print("QEMU ended with exit code %d" % self.session.process.returncode)
             self.session.close()
+        self.sim.send_signal(signal.SIGCONT)
         self.sim.terminate()
         self.sim.wait()
         print("test took %.1f s" % (time.monotonic() - self.started))
@@ -248,6 +252,12 @@ class UsbAdapter(unittest.TestCase):
     def test_adapter_pulled_mid_upload(self):
         s = self.boot()
         self.wait_for_progress(100)
+        # QEMU 7.2 crashes when its chip gets bytes from the line while it
+        # is being removed (it wakes the bus it has just left): the
+        # simulator is held still from a moment before the pull until QEMU
+        # has ended. FixQRV is then waiting for an echo, as it mostly is.
+        self.sim.send_signal(signal.SIGSTOP)
+        time.sleep(0.5)
         before = self.guest.ask("ticks")
         self.assertIn("LCK..ttyUSB0", before["locks"])
         pulled = time.monotonic()
