@@ -1,12 +1,16 @@
 // UUCP lock files and the search for other processes holding a device.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <signal.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +24,12 @@ namespace {
 const char* const lockFolders[] = {"/run/lock", "/var/lock"};
 std::set<std::string> heldHere;  // locks this process holds for an open port
 
+// Other programs create a lock file and write their PID into it after:
+// one found without a PID is read again this often, this far apart, before
+// it counts as held by an owner nobody can name.
+constexpr int ownerRereads = 2;
+constexpr long ownerRereadNanoseconds = 100'000'000;
+
 std::string lockFolder() {
     for (const char* folder : lockFolders) {
         struct stat info {};
@@ -28,62 +38,117 @@ std::string lockFolder() {
     return {};
 }
 
-// The PID in a lock file: ten ASCII digits as written today, or the four
-// binary bytes of old UUCP versions. 0 when there is none.
+long ownerIn(int fd) {
+    char text[64];
+    const ssize_t n = pread(fd, text, sizeof text, 0);
+    return n > 0 ? parseLockOwner(text, static_cast<std::size_t>(n)) : 0;
+}
+
+// The owner a lock names: its PID, 0 when it names none (yet), -1 when
+// there is no lock (any more).
 long lockOwner(const std::string& path) {
-    char text[32] = {};
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return 0;
-    const ssize_t n = read(fd, text, sizeof text - 1);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT ? -1 : 0;
+    const long owner = ownerIn(fd);
     close(fd);
-    if (n == 4 && std::strspn(text, " 0123456789\n") < 4) {
-        int binary = 0;
-        std::memcpy(&binary, text, 4);
-        return binary;
+    return owner;
+}
+
+long settledOwner(const std::string& path) {
+    long owner = lockOwner(path);
+    for (int i = 0; i < ownerRereads && owner == 0; ++i) {
+        const timespec pause{0, ownerRereadNanoseconds};
+        nanosleep(&pause, nullptr);
+        owner = lockOwner(path);
     }
-    return n > 0 ? std::strtol(text, nullptr, 10) : 0;
+    return owner;
 }
 
 bool processAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
-// Writes our PID to a private file, then links it to the lock's name, so
-// nobody ever reads a half-written lock.
+// Whether the owner a lock names still has the port. Our own PID on a lock
+// we do not hold was left by an earlier process that had the same PID.
+bool ownerHoldsPort(long owner, const std::string& path) {
+    return owner == getpid() ? heldHere.contains(path) : processAlive(owner);
+}
+
+// Removes a lock found stale, but never one that replaced it meanwhile:
+// whoever removes a stale lock holds an flock on it, and removes it only
+// while its name still leads to it and it still names a gone owner. Another
+// remover that read the same stale lock then finds a new file or none.
+void removeStaleLock(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return;
+    struct stat opened {}, named {};
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+        opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+        const long owner = ownerIn(fd);
+        if (owner > 0 && !ownerHoldsPort(owner, path)) unlink(path.c_str());
+    }
+    close(fd);
+}
+
+// Writes our PID to a file of a name nobody can know in advance, created
+// exclusively, then links it to the lock's name: nobody ever reads a
+// half-written lock, and no file planted in the shared folder becomes ours.
 int linkLock(const std::string& folder, const std::string& lockPath) {
-    const std::string temporary = folder + "/LTMP." + std::to_string(getpid());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    std::string temporary = folder + "/LTMP.XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return errno;
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
-    const bool written = write(fd, text, static_cast<std::size_t>(length)) == length;
-    close(fd);
-    const int error = !written ? EIO : link(temporary.c_str(), lockPath.c_str()) == 0 ? 0 : errno;
+    const bool written = fchmod(fd, 0644) == 0 && write(fd, text, static_cast<std::size_t>(length)) == length;
+    const bool closed = close(fd) == 0;
+    const int error = !written || !closed ? EIO : link(temporary.c_str(), lockPath.c_str()) == 0 ? 0 : errno;
     unlink(temporary.c_str());
     return error;
 }
 
 }  // namespace
 
-int takePortLock(const std::string& devicePath, std::string& lockPath) {
+long parseLockOwner(const char* text, std::size_t length) {
+    // Four binary bytes, as old UUCP versions wrote it.
+    if (length == 4 && std::strspn(std::string(text, 4).c_str(), " 0123456789\n") < 4) {
+        std::int32_t binary = 0;
+        std::memcpy(&binary, text, 4);
+        return binary > 0 ? binary : 0;
+    }
+    // Ten ASCII digits after blanks, and a newline, as written today.
+    std::size_t at = 0;
+    while (at < length && text[at] == ' ') ++at;
+    long pid = 0;
+    std::size_t digits = 0;
+    for (; at < length && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+        pid = pid * 10 + (text[at] - '0');
+        if (pid > INT32_MAX) return 0;
+    }
+    if (digits == 0 || (at < length && !std::isspace(static_cast<unsigned char>(text[at])))) return 0;
+    return pid;
+}
+
+int takePortLockIn(const std::string& folder, const std::string& devicePath, std::string& lockPath) {
     lockPath.clear();
-    const std::string folder = lockFolder();
-    if (folder.empty()) return 0;
-    const std::string name = devicePath.substr(devicePath.rfind('/') + 1);
-    const std::string path = folder + "/LCK.." + name;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::string path = folder + "/LCK.." + devicePath.substr(devicePath.rfind('/') + 1);
+    for (int attempt = 0; attempt < 3; ++attempt) {
         const int error = linkLock(folder, path);
         if (error == 0) {
             lockPath = path;
             heldHere.insert(path);
             return 0;
         }
-        if (error != EEXIST) return 0;  // folder not usable after all: go on without
-        const long owner = lockOwner(path);
-        // Our PID on a lock we do not hold: left by an earlier process that
-        // had the same PID.
-        if (owner == getpid() ? heldHere.contains(path) : processAlive(owner)) return 69;
-        unlink(path.c_str());  // stale: its process is gone
+        if (error != EEXIST) return 69;  // a folder we may write to, and no lock: report it
+        const long owner = settledOwner(path);
+        if (owner < 0) continue;  // removed meanwhile
+        if (owner == 0 || ownerHoldsPort(owner, path)) return 69;
+        removeStaleLock(path);
     }
     return 69;  // someone else took it in between
+}
+
+int takePortLock(const std::string& devicePath, std::string& lockPath) {
+    lockPath.clear();
+    const std::string folder = lockFolder();
+    return folder.empty() ? 0 : takePortLockIn(folder, devicePath, lockPath);
 }
 
 void releasePortLock(const std::string& lockPath) {

@@ -4,19 +4,29 @@
 // Terminal programs (minicom, picocom, cu) mark a port with a UUCP lock
 // file: LCK..<device name> in /run/lock or /var/lock, holding the owner's
 // PID as ten ASCII digits and a newline. A lock whose PID is alive keeps
-// the port; one whose process is gone is stale and taken over. Where no
-// lock folder is writable the port is used without a lock.
+// the port; one whose process is gone is stale and taken over. A lock that
+// names no PID, even when read again a moment later, keeps the port too:
+// nobody can tell whether its owner is gone. Where no lock folder is
+// writable the port is used without a lock; where one is, a lock that
+// cannot be written is a port that cannot be had.
 //
 // A program that opened the device without a lock file (ModemManager
 // probing a new adapter, a terminal left open) is found on Linux the way
 // fuser finds it: through every process's open descriptors in /proc.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-// Takes the lock for the device; 69 when a live process holds it. lockPath
-// is the file taken, empty when none could be written.
+// Takes the lock for the device; 69 when a live process (or an owner that
+// cannot be named) holds it, or the lock cannot be written. lockPath is the
+// file taken, empty when there is no lock folder to write to.
 int takePortLock(const std::string& devicePath, std::string& lockPath);
+// The same in a given folder.
+int takePortLockIn(const std::string& folder, const std::string& devicePath, std::string& lockPath);
+
+// The PID a lock file's text names, 0 when it names none.
+long parseLockOwner(const char* text, std::size_t length);
 // Removes the lock, if it is still ours.
 void releasePortLock(const std::string& lockPath);
 

@@ -134,6 +134,9 @@ void onFatalSignal(int signalNumber) {
     if (fd >= 0) {
         tcsetattr(fd, TCSANOW, &signalModes);
         if (signalLowLatency) clearLowLatency(fd);
+        // Ours: left set, it would keep the port from the next opener for
+        // as long as anyone else has the device open.
+        ioctl(fd, TIOCNXCL);
         if (signalLockPath[0] != '\0') unlink(signalLockPath);
     }
     // The console's handler puts the terminal back and re-raises.
@@ -266,8 +269,9 @@ void releaseDevice(int fd, const OpenPort& port) {
     ioctl(fd, TIOCNXCL);
 }
 
-// Whether another opener already holds the device exclusively: root's
-// open passes TIOCEXCL, and the flag is not ours to clear.
+// Whether another opener holds the device exclusively. Root's open passes
+// TIOCEXCL where anyone else's fails: root is refused the same way, and
+// the flag is never ours to clear.
 bool heldExclusively(int fd) {
 #ifdef TIOCGEXCL
     int exclusive = 0;

@@ -23,10 +23,16 @@
 // quietly keeps the echo and speeds the device already has.
 enum class Refusal { none, fails, keepsOwn };
 Refusal refusing = Refusal::none;
+// A signal that arrives just as the next setting is made.
+int signalAtNextSetting = 0;
 
 extern "C" int tcsetattr(int fd, int action, const termios* modes) noexcept {
     using Real = int (*)(int, int, const termios*);
     static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "tcsetattr"));
+    if (const int s = signalAtNextSetting) {
+        signalAtNextSetting = 0;
+        raise(s);
+    }
     if (refusing == Refusal::fails) {
         errno = EINVAL;
         return -1;
@@ -284,23 +290,44 @@ TEST_F(PtyPort, PortFoundIsPutBackOnClosingAndOnSigterm) {
     termios after = modesOf(spare);
     EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
 
+    // Ended by a signal while it holds the port at 19200, or while it closes it.
     const std::string folder = lockFolder();
     const std::string lock = folder + "/LCK.." + slavePath.substr(slavePath.rfind('/') + 1);
-    const pid_t child = childThat([] {
-        SerialHandle held;
+    auto holdAtFullSpeed = [](SerialHandle& held) {
         SerialSettings fast;
         fast.baudRate = 19200;
         if (serialSeamOpen("COM3", held) != 0 || serialSeamWriteSettings(held, fast) != 0) _exit(1);
-    });
-    EXPECT_EQ(cfgetospeed(&(after = modesOf(spare))), static_cast<speed_t>(B19200));
-    if (!folder.empty()) {
-        EXPECT_EQ(access(lock.c_str(), F_OK), 0);
-    }
-    EXPECT_EQ(endOf(child, SIGTERM), SIGTERM);
-    after = modesOf(spare);
-    EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
-    if (!folder.empty()) {
-        EXPECT_NE(access(lock.c_str(), F_OK), 0) << "lock left behind";
+    };
+    auto putBack = [&](int signalNumber) {
+        after = modesOf(spare);
+        EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0) << "signal " << signalNumber;
+        if (!folder.empty()) {
+            EXPECT_NE(access(lock.c_str(), F_OK), 0) << "lock left behind, signal " << signalNumber;
+        }
+    };
+    for (const int signalNumber : {SIGTERM, SIGUSR1}) {
+        const pid_t holder = childThat([&] {
+            SerialHandle held;
+            holdAtFullSpeed(held);
+        });
+        EXPECT_EQ(cfgetospeed(&(after = modesOf(spare))), static_cast<speed_t>(B19200));
+        if (!folder.empty()) {
+            EXPECT_EQ(access(lock.c_str(), F_OK), 0);
+        }
+        EXPECT_EQ(endOf(holder, signalNumber), signalNumber);
+        putBack(signalNumber);
+
+        // Another comes as the port is put back in closing.
+        const pid_t closer = fork();
+        if (closer == 0) {
+            SerialHandle held;
+            holdAtFullSpeed(held);
+            signalAtNextSetting = signalNumber;
+            serialSeamClose(held);
+            _exit(0);
+        }
+        EXPECT_EQ(endOf(closer, 0), signalNumber);
+        putBack(signalNumber);
     }
 }
 
