@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/controller-sim/controller.h"
+#include "tools/controller-sim/least_time.h"
 
 namespace {
 
@@ -74,44 +74,12 @@ void writeProgram(const fs::path& path, const std::vector<std::string>& lines) {
     for (const auto& line : lines) out << line << "\r\n";
 }
 
-// The least time: the same protocol with no reaction time, on the
-// controller model the simulator runs, in virtual time. As FixQRV sends: the
-// first character of a line, then the rest once anything has come back
-// since the line began (its echo, or the prompt after the line before),
-// then the echo up to its LF.
+// The least time the same protocol needs on the same simulated line.
 double leastSeconds(const std::vector<std::string>& lines, const Options& options) {
     sim::Behaviour behaviour;
     behaviour.baudPacing = options.paced;
     behaviour.latencyMs = options.latencyMs;
-    sim::Controller controller(behaviour);
-    sim::Micros now = 0;
-    std::string got;  // come back, not yet looked at
-    // Runs the model until `got` holds a byte that `wanted` accepts; its index.
-    auto waitFor = [&](auto wanted) -> std::size_t {
-        for (;;) {
-            got += controller.takeOutput(now);
-            for (std::size_t i = 0; i < got.size(); ++i)
-                if (wanted(got[i])) return i;
-            const auto due = controller.nextDue();
-            if (!due) return got.size();
-            now = std::max(now, *due);
-        }
-    };
-    auto isReply = [](char c) { return c != '\r' && c != '\n' && c != 17 && c != 19; };
-    auto isLf = [](char c) { return c == '\n'; };
-    auto sendLine = [&](const std::string& text) {
-        controller.receive(text.substr(0, 1), now);
-        got.erase(0, waitFor(isReply) + 1);
-        controller.receive(text.substr(1) + "\r", now);
-        got.erase(0, waitFor(isLf) + 1);
-    };
-    sendLine("TIMER1=65524");
-    controller.noteLineRate(sim::kFastRate, now);
-    for (const auto& line : lines) sendLine(line);
-    std::vector<sim::Micros> stored;
-    for (const auto& entry : controller.takeJournal())
-        if (entry.tag == "program") stored.push_back(entry.at);
-    return stored.size() < 2 ? 0 : static_cast<double>(stored.back() - stored.front()) / 1e6;
+    return sim::leastUploadSeconds(lines, behaviour);
 }
 
 // Times of the program lines in the simulator's log, "<seconds> program ...".
