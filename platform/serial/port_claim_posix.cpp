@@ -36,12 +36,7 @@ long lockOwner(const std::string& path) {
     if (fd < 0) return 0;
     const ssize_t n = read(fd, text, sizeof text - 1);
     close(fd);
-    if (n == 4 && std::strspn(text, " 0123456789\n") < 4) {
-        int binary = 0;
-        std::memcpy(&binary, text, 4);
-        return binary;
-    }
-    return n > 0 ? std::strtol(text, nullptr, 10) : 0;
+    return n > 0 ? parseLockOwner(text, static_cast<std::size_t>(n)) : 0;
 }
 
 bool processAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }

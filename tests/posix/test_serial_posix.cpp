@@ -338,6 +338,23 @@ TEST_F(PtyPort, LockFilesAndOtherHoldersKeepThePort) {
     EXPECT_EQ(serialSeamOpen("COM3", handle), 0);
 }
 
+// A lock's number past any PID names no process: it is stale, not PID 1
+// (4294967297 cut to a pid_t) or every process (4294967295, that is -1).
+TEST_F(PtyPort, LockOfANumberNoProcessCanHaveIsStale) {
+    const std::string folder = lockFolder();
+    if (folder.empty()) GTEST_SKIP() << "no writable lock folder";
+    const std::string lock = folder + "/LCK.." + slavePath.substr(slavePath.rfind('/') + 1);
+    for (const char* owner : {"4294967297\n", "4294967295\n"}) {
+        std::FILE* out = std::fopen(lock.c_str(), "w");
+        ASSERT_NE(out, nullptr);
+        std::fputs(owner, out);
+        std::fclose(out);
+        ASSERT_EQ(serialSeamOpen("COM3", handle), 0) << owner;
+        serialSeamClose(handle);
+        handle = SerialHandle{};
+    }
+}
+
 TEST_F(PtyPort, RefusedSettingIsErrorFive) {
     const termios found = modesOf(spare);
     refusing = Refusal::keepsOwn;
