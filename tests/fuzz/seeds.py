@@ -23,7 +23,8 @@ WIDE = b''.join(b'%d PRINT "CHANNEL %d READING ", X(%d)\r\n' % (n * 10, n, n) fo
 KEYBOARD_ENDS, MEMORY_FILE, PROGRAM1_FILE, PROGRAM2_FILE = 1, 2, 4, 8
 ASLEEP, PASSWORD, PROMPT_LINE, SECURITY, SILENT, CORRUPT_ALWAYS, LATENCY, DROP = 1, 2, 4, 8, 16, 32, 64, 128
 NO_TAIL, TAIL_C, TAIL_3, TAIL_TEXT = 0, 1, 2, 3
-PHRASE, XOFF, XON = 0, 8, 9
+PHRASE, LINE_ERROR, STATUS_FAILS, WRITES_FAIL, PORT_TAKEN = 0, 8, 9, 10, 11
+XOFF, XON = 8, 9  # phrases
 
 
 def text(data, width=1):
@@ -51,8 +52,8 @@ def whole_run(files=MEMORY_FILE | PROGRAM1_FILE | PROGRAM2_FILE, far=0, wake=1, 
 
 def noise(*entries):
     """(bytes written since the last entry, kind, count or delay step, arg): the
-    delay is 0.5 ms times 2 to the step's half, 1 s at step 22."""
-    return b''.join(bytes([skip, kind | step << 3, arg]) for skip, kind, step, arg in entries)
+    count is the step plus 1, the delay 0.5 ms doubled each step, 1 s at 11."""
+    return b''.join(bytes([skip, kind | step << 4, arg]) for skip, kind, step, arg in entries)
 
 
 WHOLE_RUN = {
@@ -73,8 +74,17 @@ WHOLE_RUN = {
     'spoiled_echo_then_enter': whole_run(tries=(3 << 2) | 2, pressed=[(25, b'\r')]),
     'xoff_from_a_small_buffer': whole_run(buffer=4, speed=10, program1=WIDE,
                                           files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
-    'xoff_held_then_xon': whole_run(noise=noise((95, PHRASE, 0, XOFF), (0, PHRASE, 22, XON)),
+    'xoff_held_then_xon': whole_run(noise=noise((95, PHRASE, 0, XOFF), (0, PHRASE, 11, XON)),
                                     files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
+    'xoff_never_followed_by_xon': whole_run(noise=noise((95, PHRASE, 0, XOFF)), pressed=[(20, b'\r')]),
+    'line_error_mid_upload': whole_run(noise=noise((80, LINE_ERROR, 0, 0)),
+                                       files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
+    'port_fails_then_recovers': whole_run(noise=noise((80, STATUS_FAILS, 3, 0), (10, WRITES_FAIL, 2, 0)),
+                                          files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
+    'write_fails_at_the_break': whole_run(noise=noise((0, WRITES_FAIL, 0, 0)),
+                                          files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
+    'port_taken_by_another_program': whole_run(noise=noise((0, PORT_TAKEN, 0, 0), (0, LINE_ERROR, 0, 0)),
+                                               files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
     'line_dropped_mid_upload': whole_run(far=DROP, drop=4, files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
     'esc_in_the_upload': whole_run(pressed=[(12, b'\x1b')]),
     'long_line': whole_run(program1=LONG_LINE, files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),

@@ -36,7 +36,7 @@
 //     since the key before, the key; 0xF0 and up are keys without a
 //     character);
 //   the rest, noise in threes: bytes the program writes before it strikes,
-//     kind (low 3 bits) with a count or delay (high 5), an argument.
+//     kind (low 4 bits) with a count or delay (high 4), an argument.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -66,21 +66,26 @@ constexpr const char* target = "whole run";
 
 // Noise on the line, set off when the program has written so many bytes.
 enum class NoiseKind : std::uint8_t {
-    phrase,     // a text the program knows arrives out of turn
-    byte,       // one byte arrives out of turn
-    garbleOut,  // the controller's next bytes arrive spoiled
-    dropOut,    // the controller's next bytes are lost
-    stall,      // the controller's output is held up a while
-    deadLine,   // nothing passes either way a while, or for good
-    dropIn,     // the program's next bytes are lost
-    garbleIn,   // the program's next bytes arrive spoiled
+    phrase,      // a text the program knows arrives out of turn
+    byte,        // one byte arrives out of turn
+    garbleOut,   // the controller's next bytes arrive spoiled
+    dropOut,     // the controller's next bytes are lost
+    stall,       // the controller's output is held up a while
+    deadLine,    // nothing passes either way a while, or for good
+    dropIn,      // the program's next bytes are lost
+    garbleIn,    // the program's next bytes arrive spoiled
+    lineError,   // the driver reports a line error (overrun, framing)
+    statusFails, // the next looks at the port fail
+    writesFail,  // the next writes fail
+    portTaken,   // another program takes the port at its next opening
 };
+constexpr int noiseKinds = 12;
 
 struct Noise {
     std::size_t trigger;
     NoiseKind kind;
-    int count;     // bytes, 1 to 32
-    double delay;  // seconds, 0.0005 to 23, each step about 1.4 times the last
+    int count;     // bytes or calls, 1 to 16
+    double delay;  // seconds, 0.0005 to 16, doubling a step
     std::uint8_t arg;
 };
 
@@ -208,6 +213,10 @@ void strike(const Noise& noise) {
             world.garbleInLeft = noise.count;
             world.garbleInMask = noise.arg | 1;
             break;
+        case NoiseKind::lineError: fake::lineErrorOnNextStatus(); break;
+        case NoiseKind::statusFails: fake::failStatus(57, noise.count); break;
+        case NoiseKind::writesFail: fake::failNextWrites(noise.count); break;
+        case NoiseKind::portTaken: fake::holdPort("COM3"); break;
     }
 }
 
@@ -264,8 +273,8 @@ std::vector<Noise> readNoise(FuzzInput& in) {
         trigger += in.byte();
         const std::uint8_t kind = in.byte();
         const std::uint8_t arg = in.byte();
-        noise.push_back({trigger, static_cast<NoiseKind>(kind & 7), 1 + (kind >> 3), 0.0005 * std::exp2((kind >> 3) / 2.0),
-                         arg});
+        noise.push_back({trigger, static_cast<NoiseKind>((kind & 15) % noiseKinds), 1 + (kind >> 4),
+                         0.0005 * std::exp2(kind >> 4), arg});
     }
     return noise;
 }
