@@ -18,7 +18,7 @@ for name in $targets; do
 done
 
 # The code each target is for; the whole run is for all of the program.
-files_whole_run="runtime platform/console/console.cpp platform/console/key_event.cpp platform/files/files.cpp
+files_whole_run="runtime platform/console/console.cpp platform/files/files.cpp
   platform/serial/serial_link.cpp exchange ends controller upload app/main_flow.cpp app/port_selection.cpp
   app/command_line.cpp"
 files_key_decoder="platform/console/key_decoder.cpp"

@@ -23,6 +23,7 @@ WIDE = b''.join(b'%d PRINT "CHANNEL %d READING ", X(%d)\r\n' % (n * 10, n, n) fo
 KEYBOARD_ENDS, MEMORY_FILE, PROGRAM1_FILE, PROGRAM2_FILE = 1, 2, 4, 8
 ASLEEP, PASSWORD, PROMPT_LINE, SECURITY, SILENT, CORRUPT_ALWAYS, LATENCY, DROP = 1, 2, 4, 8, 16, 32, 64, 128
 NO_TAIL, TAIL_C, TAIL_3, TAIL_TEXT = 0, 1, 2, 3
+TERMINAL_80_BY_20, TERMINAL_40_BY_12 = 1 << 2, 2 << 2
 PHRASE, LINE_ERROR, STATUS_FAILS, WRITES_FAIL, PORT_TAKEN = 0, 8, 9, 10, 11
 XOFF, XON = 8, 9  # phrases
 
@@ -88,6 +89,10 @@ WHOLE_RUN = {
     'line_dropped_mid_upload': whole_run(far=DROP, drop=4, files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
     'esc_in_the_upload': whole_run(pressed=[(12, b'\x1b')]),
     'long_line': whole_run(program1=LONG_LINE, files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
+    'terminal_of_80_by_20': whole_run(tail=NO_TAIL | TERMINAL_80_BY_20, tries=(2 << 2) | 2,
+                                      pressed=[(0.5, b'\r'), (25, b'\r')]),
+    'terminal_of_40_by_12': whole_run(tail=TAIL_3 | TERMINAL_40_BY_12, program1=LONG_LINE,
+                                      files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
     'adapter_latency': whole_run(far=LATENCY, files=KEYBOARD_ENDS | PROGRAM1_FILE | PROGRAM2_FILE),
 }
 

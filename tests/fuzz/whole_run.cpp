@@ -28,8 +28,9 @@
 //     16 ms latency, 7 the line drops); wake-up (CRs it takes, 250 ms steps
 //     of deafness after falling asleep); tries (password tries, the program
 //     line spoiled); input buffer; speed (50 characters a second a step);
-//     characters before the line drops (16 a step); command line (0 none,
-//     1 "C", 2 "3", 3 the text that follows) and the start's time of day;
+//     characters before the line drops (16 a step); command line (bits 0-1:
+//     none, "C", "3", the text that follows), terminal (bits 2-3: any size,
+//     80 x 20, 40 x 12, 79 x 24) and the start's time of day (bits 4-7);
 //   texts, each led by its length: the command line's tail (when chosen),
 //     COMMPORT.NUM, QRV1.BAS and QRV2.BAS (two length bytes each), the
 //     password, the variant answer, the keys (pairs: tenths of a second
@@ -214,8 +215,9 @@ void strike(const Noise& noise) {
             world.garbleInMask = noise.arg | 1;
             break;
         case NoiseKind::lineError: fake::lineErrorOnNextStatus(); break;
-        case NoiseKind::statusFails: fake::failStatus(57, noise.count); break;
-        case NoiseKind::writesFail: fake::failNextWrites(noise.count); break;
+        // Up to 64 in a row: past the bound on retries after a read.
+        case NoiseKind::statusFails: fake::failStatus(57, 4 * noise.count); break;
+        case NoiseKind::writesFail: fake::failNextWrites(4 * noise.count); break;
         case NoiseKind::portTaken: fake::holdPort("COM3"); break;
     }
 }
@@ -300,7 +302,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string variant = in.text();
     const std::string keys = in.text();
 
-    resetEverything(10 * 3600.0 + (misc >> 2) * 0.125);
+    resetEverything(10 * 3600.0 + (misc >> 4) * 0.125);
+    // The terminal: any size, or one smaller than the program's 80 x 24.
+    constexpr int terminals[][2] = {{0, 0}, {80, 20}, {40, 12}, {79, 24}};
+    fake::setTerminalSize(terminals[misc >> 2 & 3][0], terminals[misc >> 2 & 3][1]);
     world.noise = readNoise(in);
 
     if (files & 2) memfs::putFile("COMMPORT.NUM", memory);
