@@ -110,33 +110,6 @@ int linkLock(const std::string& folder, const std::string& lockPath) {
 
 }  // namespace
 
-long parseLockOwner(const char* text, std::size_t length) {
-    // Four binary bytes, as old UUCP versions wrote it.
-    if (length == 4 && std::strspn(std::string(text, 4).c_str(), " 0123456789\n") < 4) {
-        std::int32_t binary = 0;
-        std::memcpy(&binary, text, 4);
-        return binary > 0 ? binary : noSuchProcess;
-    }
-    // Ten ASCII digits after blanks, and a newline, as written today.
-    std::size_t at = 0;
-    while (at < length && text[at] == ' ') ++at;
-    const bool negative = at < length && text[at] == '-';
-    if (negative) ++at;
-    constexpr long largestPid = std::numeric_limits<pid_t>::max();
-    long pid = 0;
-    bool tooLarge = false;
-    const std::size_t first = at;
-    for (; at < length && text[at] >= '0' && text[at] <= '9'; ++at) {
-        pid = pid * 10 + (text[at] - '0');
-        if (pid > largestPid) {
-            tooLarge = true;
-            pid = 0;
-        }
-    }
-    if (at == first) return 0;
-    return negative || tooLarge || pid == 0 ? noSuchProcess : pid;
-}
-
 int takePortLockIn(const std::string& folder, const std::string& devicePath, std::string& lockPath) {
     lockPath.clear();
     const std::string path = folder + "/LCK.." + devicePath.substr(devicePath.rfind('/') + 1);

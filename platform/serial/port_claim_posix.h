@@ -25,16 +25,18 @@ int takePortLock(const std::string& devicePath, std::string& lockPath);
 // The same in a given folder.
 int takePortLockIn(const std::string& folder, const std::string& devicePath, std::string& lockPath);
 
-// The PID a lock file's text names: ten ASCII digits after blanks (what
-// follows them is not looked at), or in a file of four bytes that are not
-// all digits, blanks and newlines, a binary int as old UUCP versions wrote
-// it. 0 when it names none (no digits: not written yet, or not a lock);
+// Removes the lock, if it is still ours.
+void releasePortLock(const std::string& lockPath);
+
+// The PID in the text of a lock file, length bytes (no NUL needed): ASCII
+// digits after optional blanks and a sign, anything after them ignored, or,
+// in a file of exactly four bytes that are not all digits, blanks and
+// newlines, a binary int in the machine's byte order as old UUCP versions
+// wrote it. 0 when it names none (no digits: not written yet, or no lock);
 // noSuchProcess for a number no process can have (0, negative, or past the
 // largest PID), which makes the lock stale.
 inline constexpr long noSuchProcess = -1;
 long parseLockOwner(const char* text, std::size_t length);
-// Removes the lock, if it is still ours.
-void releasePortLock(const std::string& lockPath);
 
 // True when another process has the device of fd open. The process holding
 // a pseudo-terminal's master is its far end, not another user of the port.

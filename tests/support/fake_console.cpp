@@ -16,6 +16,7 @@ struct TimedKey {
 
 std::deque<TimedKey> keys;
 bool keyboardClosed = false;
+bool operatorLeaves = false;
 bool refuse = false;
 int terminalColumns = 0;  // 0: any size fits
 int terminalRows = 0;
@@ -51,6 +52,7 @@ namespace fake {
 void resetConsole() {
     keys.clear();
     keyboardClosed = false;
+    operatorLeaves = false;
     refuse = false;
     terminalColumns = terminalRows = 0;
     columns = 80;
@@ -74,6 +76,7 @@ void typeText(const std::string& text, double at) {
 
 void endKeyboard() { keyboardClosed = true; }
 std::size_t keysLeft() { return keys.size(); }
+void leaveWhenKeysRunOut(bool leave) { operatorLeaves = leave; }
 void refuseResize(bool value) { refuse = value; }
 
 void setTerminalSize(int newColumns, int newRows) {
@@ -162,7 +165,10 @@ bool consoleSeamKeyboardEnded() { return keyboardClosed && keys.empty(); }
 
 void consoleSeamPause(int milliseconds) { clockSleepMilliseconds(milliseconds); }
 
-void waitForKey(int maxMilliseconds) { waitForActivity(maxMilliseconds); }
+void waitForKey(int maxMilliseconds) {
+    if (operatorLeaves && keys.empty() && !keyboardClosed) throw fake::OperatorLeft{};
+    waitForActivity(maxMilliseconds);
+}
 
 void waitForActivity(int maxMilliseconds) {
     captureIfArmed();

@@ -19,6 +19,12 @@ void typeText(const std::string& text, double at = -1);
 void endKeyboard();
 std::size_t keysLeft();
 
+// Thrown by a wait for a key when none is queued and the keyboard is still
+// open, once asked for: the operator has walked away, and a program that
+// waits for one is rightly waiting for ever.
+struct OperatorLeft {};
+void leaveWhenKeysRunOut(bool leave);
+
 // The last size request is refused when set.
 void refuseResize(bool refuse);
 // A terminal of that size: larger requests are refused and get what fits.

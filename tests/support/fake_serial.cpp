@@ -16,6 +16,7 @@ std::set<std::string> ports;
 std::set<std::string> held;
 std::deque<Arrival> incoming;
 std::function<void(char)> responder;
+std::function<void()> lookHook;
 std::string sent;
 std::vector<std::string> writeLog;
 std::vector<SerialSettings> settingsLog;
@@ -42,6 +43,7 @@ void resetSerial() {
     held.clear();
     incoming.clear();
     responder = nullptr;
+    lookHook = nullptr;
     sent.clear();
     writeLog.clear();
     settingsLog.clear();
@@ -71,9 +73,11 @@ void controllerSends(const std::string& bytes, double at) {
 }
 
 void onByteSent(std::function<void(char)> fn) { responder = std::move(fn); }
+void beforeLineLook(std::function<void()> hook) { lookHook = std::move(hook); }
 std::string sentBytes() { return sent; }
 std::vector<std::string> writes() { return writeLog; }
 std::vector<SerialSettings> settingsWritten() { return settingsLog; }
+int lineRate() { return current.baudRate; }
 std::vector<std::pair<int, int>> queueRecommendations() { return queueLog; }
 bool dtrOn() { return dtr; }
 int openCount() { return opens; }
@@ -137,6 +141,7 @@ int serialSeamSetDtr(SerialHandle, bool on) {
 }
 
 int serialSeamStatus(SerialHandle, int& waiting, bool& lineError) {
+    if (lookHook) lookHook();
     waiting = 0;
     lineError = false;
     if (statusFailures > 0) {
@@ -153,6 +158,7 @@ int serialSeamStatus(SerialHandle, int& waiting, bool& lineError) {
 }
 
 int serialSeamReadByte(SerialHandle, char& byte, bool& got) {
+    if (lookHook) lookHook();
     got = false;
     if (readError != 0) return readError;
     if (incoming.empty() || incoming.front().at > fake::now()) return 0;

@@ -22,10 +22,14 @@ void holdPort(const std::string& portName);
 void controllerSends(const std::string& bytes, double at = -1);
 // Called for each byte the program writes, at the virtual time of the write.
 void onByteSent(std::function<void(char)> responder);
+// Called whenever the program looks at the line (waiting bytes, a read), so
+// that a model of the far end can hand over what has reached the port by now.
+void beforeLineLook(std::function<void()> hook);
 
 std::string sentBytes();
 std::vector<std::string> writes();          // one entry per write call
 std::vector<SerialSettings> settingsWritten();
+int lineRate();  // the rate the port is set to now
 std::vector<std::pair<int, int>> queueRecommendations();
 bool dtrOn();
 int openCount();
