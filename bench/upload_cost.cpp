@@ -7,14 +7,18 @@
 //     controller model in virtual time;
 //   - their ratio;
 //   - FixQRV's processor time over the upload (from /proc/<pid>/schedstat);
+//   - the bytes FixQRV wrote to its terminal (80 x 25), per uploaded
+//     character;
 //   - with --strace, FixQRV's system calls per uploaded character, counted
 //     by perf stat (or, without perf, by strace -c -f), the calls of a run
 //     of the first ten lines taken off, so that start, dialogue and end do
 //     not count.
 //
-//   bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace] [--bare]
-//                     [--fixqrv PATH] [--sim PATH]
+//   bench_upload_cost [--lines N] [--one-line CHARS] [--latency MS] [--unpaced] [--runs N] [--strace]
+//                     [--bare] [--fixqrv PATH] [--sim PATH]
 //
+// --one-line uploads a single line of that many characters instead (it must
+// go out within the line's 5 s: unpaced, or short).
 // --bare measures bench_bare_sender instead of FixQRV: the protocol alone,
 // the least any sender of it costs on this machine.
 #include <fcntl.h>
@@ -47,6 +51,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
     int lines = 1000;
+    int oneLine = 0;  // characters of a program of one line; 0: --lines
     int latencyMs = 0;
     bool paced = true;
     bool strace = false;
@@ -129,6 +134,7 @@ struct Run {
     double cpuSeconds = 0;
     double wallSeconds = 0;  // the same stretch on this side, for the share
     bool completed = false;
+    std::uintmax_t terminalBytes = 0;
 };
 
 // One whole run of the simulator starting `command` in a pseudo-terminal of
@@ -170,7 +176,9 @@ Run runOnce(const fs::path& dir, const std::vector<std::string>& command, const 
         pollfd p{console, POLLIN, 0};
         if (poll(&p, 1, 10) > 0) {
             char buffer[4096];
-            if (read(console, buffer, sizeof buffer) <= 0) break;  // the terminal is gone: all ended
+            const ssize_t n = read(console, buffer, sizeof buffer);
+            if (n <= 0) break;  // the terminal is gone: all ended
+            run.terminalBytes += static_cast<std::uintmax_t>(n);
         }
         if (!fixqrv) fixqrv = childOf(sim);
         if (fixqrv && !run.completed) {
@@ -227,6 +235,7 @@ bool parse(int argc, char** argv, Options& options) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         const char* v = nullptr;
         if (a == "--lines" && (v = value())) options.lines = std::atoi(v);
+        else if (a == "--one-line" && (v = value())) options.oneLine = std::atoi(v);
         else if (a == "--latency" && (v = value())) options.latencyMs = std::atoi(v);
         else if (a == "--unpaced") options.paced = false;
         else if (a == "--strace") options.strace = true;
@@ -237,7 +246,7 @@ bool parse(int argc, char** argv, Options& options) {
         else if (a == "--bare") options.fixqrv = FIXQRV_BARE_BIN;
         else return false;
     }
-    return options.lines > 1 && options.runs >= 1;
+    return (options.lines > 1 || options.oneLine > 0) && options.runs >= 1;
 }
 
 // What the received file holds once the controller has stored every line.
@@ -258,7 +267,8 @@ double median(std::vector<double> values) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: bench_upload_cost [--lines N] [--latency MS] [--unpaced] [--runs N] [--strace]"
+        std::fprintf(stderr, "usage: bench_upload_cost [--lines N] [--one-line CHARS] [--latency MS] [--unpaced]"
+                             " [--runs N] [--strace]"
                              " [--bare]"
                              " [--fixqrv PATH] [--sim PATH]\n");
         return 2;
@@ -267,18 +277,23 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     // Benchmark runs are no uploads to keep in the user's log, unless asked.
     setenv("FIXQRV_LOG", "off", 0);
-    const auto lines = generateProgram(options.lines);
+    auto lines = generateProgram(options.lines);
+    if (options.oneLine > 0) {
+        std::string line = "10 REM ";
+        while (line.size() < static_cast<std::size_t>(options.oneLine)) line += static_cast<char>('A' + line.size() % 26);
+        lines = {line};
+    }
     writeProgram(dir / "QRV1.BAS", lines);
     writeProgram(dir / "QRV2.BAS", lines);
     std::size_t characters = 0;
     for (const auto& line : lines) characters += line.size() + 1;  // and its CR
 
-    std::printf("%d lines, %zu characters, %s, latency %d ms\n", options.lines, characters,
+    std::printf("%zu lines, %zu characters, %s, latency %d ms\n", lines.size(), characters,
                 options.paced ? "19200 baud paced" : "unpaced", options.latencyMs);
     const double least = leastSeconds(lines, options);
     // Each run on a line of its own, then the medians: a shared or virtual
     // machine varies from run to run.
-    std::vector<double> times, shares, cpus;
+    std::vector<double> times, shares, cpus, terminal;
     for (int i = 0; i < options.runs; ++i) {
         const Run run = runOnce(dir, {options.fixqrv, "3"}, options, storedSize(lines));
         if (!run.completed) {
@@ -287,6 +302,7 @@ int main(int argc, char** argv) {
         }
         times.push_back(run.uploadSeconds);
         cpus.push_back(run.cpuSeconds);
+        terminal.push_back(static_cast<double>(run.terminalBytes));
         shares.push_back(run.wallSeconds > 0 ? 100.0 * run.cpuSeconds / run.wallSeconds : 0.0);
         if (options.runs > 1 && options.paced)
             std::printf("run %-3d          %.3f s, time/least %.4f, CPU %.4f s, %.2f%%\n", i + 1,
@@ -297,15 +313,20 @@ int main(int argc, char** argv) {
     }
     const char* of = options.runs > 1 ? " (median)" : "";
     const double time = median(times);
-    std::printf("upload time      %.3f s (first to last line stored)%s\n", time, of);
-    if (options.paced) {
+    // One line has no first-to-last time, nor a share of processor over it.
+    const bool timed = lines.size() > 1;
+    if (timed) std::printf("upload time      %.3f s (first to last line stored)%s\n", time, of);
+    if (timed && options.paced) {
         std::printf("least time       %.3f s\n", least);
         std::printf("time/least time  %.4f%s\n", least > 0 ? time / least : 0.0, of);
-    } else {
+    } else if (timed) {
         std::printf("characters/s     %.0f%s\n", time > 0 ? characters / time : 0.0, of);
     }
-    std::printf("fixqrv CPU       %.4f s, %.2f%% of a processor over the upload%s\n", median(cpus), median(shares),
-                of);
+    if (timed)
+        std::printf("fixqrv CPU       %.4f s, %.2f%% of a processor over the upload%s\n", median(cpus),
+                    median(shares), of);
+    std::printf("terminal output  %.0f bytes in the whole run, %.2f per uploaded character%s\n", median(terminal),
+                median(terminal) / static_cast<double>(characters), of);
 
     if (options.strace) {
         // Twice counted: the whole program, and its first ten lines. The

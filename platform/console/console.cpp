@@ -37,7 +37,7 @@ void fillGrid() {
 void scrollUp() {
     std::move(grid.begin() + columns, grid.end(), grid.begin());
     std::fill(grid.end() - columns, grid.end(), Cell{' ', attribute()});
-    consoleSeamDrawAll(grid, columns, rows);
+    consoleSeamScrollUp(grid, columns, rows);
 }
 
 // One cell back: from column 1 to the end of the row above; with a pending
@@ -183,27 +183,6 @@ void padToColumn(int target) {
 Text pollKey() { return consoleSeamPollKey(); }
 
 bool keyboardEnded() { return consoleSeamKeyboardEnded(); }
-
-void refitScreen(int newColumns, int newRows) {
-    newColumns = std::max(1, newColumns);
-    newRows = std::max(1, newRows);
-    if (newColumns != columns || newRows != rows) {
-        std::vector<Cell> fitted(static_cast<std::size_t>(newColumns) * static_cast<std::size_t>(newRows),
-                                 Cell{' ', attribute()});
-        for (int r = 1; r <= std::min(rows, newRows); ++r) {
-            const auto from = grid.begin() + (r - 1) * columns;
-            std::copy(from, from + std::min(columns, newColumns), fitted.begin() + (r - 1) * newColumns);
-        }
-        grid = std::move(fitted);
-        columns = newColumns;
-        rows = newRows;
-        row = std::min(row, rows);
-        column = std::min(column, columns);
-        wrapPending = false;
-    }
-    consoleSeamDrawAll(grid, columns, rows);
-    showCursor();
-}
 
 Text waitKey() {
     for (;;) {

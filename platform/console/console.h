@@ -47,10 +47,6 @@ double startInstant();
 // Elapsed seconds since a start instant.
 double secondsSince(double start);
 
-// The target now shows a columns x rows grid (a terminal was resized): the
-// grid keeps what fits at its top-left and the whole screen is drawn again.
-void refitScreen(int columns, int rows);
-
 // Read access for tests and the seams.
 int screenColumns();
 int screenRows();

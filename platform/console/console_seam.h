@@ -2,9 +2,10 @@
 //
 // The portable console (console.h) owns the authoritative cell grid, the
 // cursor and the colours. After every change it hands the changed cells to
-// this seam: a row segment, or the whole grid after clearing, scrolling and
-// resizing. A target only has to show cells and report keys:
-//   - a terminal draws the grid at its top-left with ANSI sequences,
+// this seam: a row segment, the whole grid after clearing and resizing, or
+// the grid after a scroll. A target only has to show cells and report keys:
+//   - a terminal shows the grid, or as much of it as fits, with ANSI
+//     sequences,
 //   - the Windows console writes cell blocks,
 //   - the test double keeps a mirror grid for the tests to read.
 // Keys come as key strings: one character, or NUL and a PC scan code.
@@ -39,6 +40,11 @@ void consoleSeamDrawCells(int row, int column, const Cell* cells, int count);
 
 // Shows the whole grid, rows of `columns` cells from the top-left.
 void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows);
+
+// The grid has moved up one row: its top row is gone and its bottom row is
+// new. `grid` is the result, as for consoleSeamDrawAll; a target that can
+// scroll its own screen need only send the new row.
+void consoleSeamScrollUp(const std::vector<Cell>& grid, int columns, int rows);
 
 // Places the cursor (1-based); the end of every console operation.
 void consoleSeamPlaceCursor(int row, int column, bool visible);

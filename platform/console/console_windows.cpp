@@ -294,6 +294,10 @@ void consoleSeamDrawAll(const std::vector<Cell>& grid, int columns, int rows) {
     }
 }
 
+void consoleSeamScrollUp(const std::vector<Cell>& grid, int columns, int rows) {
+    consoleSeamDrawAll(grid, columns, rows);
+}
+
 void consoleSeamPlaceCursor(int row, int column, bool visible) {
     if (!screenIsConsole) return;
     if (visible != cursorShown) {

@@ -1,18 +1,12 @@
 """What operators ordinarily do to a run: keys typed ahead or at odd
 moments, no keyboard at all, a closed standard input, a small terminal."""
 
-import fcntl
 import os
 import shutil
-import signal
-import struct
 import tempfile
-import termios
 import unittest
 
-import pyte
-
-from harness import BIN, SIM, Session, program_folder
+from harness import BIN, SIM, Session, ViewScreen, program_folder
 from test_upload import program_lines
 
 PROMPT = "Which PC COM port (1-256, Esc key to end) ["
@@ -93,22 +87,9 @@ class OperatorInput(unittest.TestCase):
         self.assertLessEqual(len(self.received_lines()), 3 * 2)
 
 
-class RowRecorder(pyte.Screen):
-    """A terminal that notes the lowest row the program addresses."""
-
-    def __init__(self, columns, lines):
-        self.lowest_addressed = 0
-        super().__init__(columns, lines)
-        self.lowest_addressed = 0
-
-    def cursor_position(self, line=None, column=None):
-        self.lowest_addressed = max(self.lowest_addressed, line or 1)
-        super().cursor_position(line, column)
-
-
 class SmallTerminal(unittest.TestCase):
     def test_80_by_20_never_addresses_a_row_past_the_screen(self):
-        screen = RowRecorder(80, 20)
+        screen = ViewScreen(80, 20)
         with tempfile.TemporaryDirectory() as d:
             s = Session([], columns=80, rows=20, cwd=d, screen=screen)
             try:
@@ -117,11 +98,10 @@ class SmallTerminal(unittest.TestCase):
                 self.assertTrue(s.wait_for_text(PROMPT + "]? 7"))
                 self.assertLessEqual(screen.lowest_addressed, 20)
                 # Made larger, the screen is drawn again from the program's grid.
-                s.screen.resize(24, 80)
-                fcntl.ioctl(s.slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
-                s.process.send_signal(signal.SIGWINCH)
+                s.resize(80, 24)
                 self.assertTrue(s.wait_for(lambda s: screen.lowest_addressed > 20))
                 self.assertTrue(s.wait_for_text(PROMPT + "]? 7"))
+                self.assertEqual(screen.outside, [])
                 s.send("\x1b")
                 self.assertEqual(s.wait_exit(), 0)
                 self.assertEqual(s.modes_now(), s.modes_before)

@@ -303,9 +303,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string keys = in.text();
 
     resetEverything(10 * 3600.0 + (misc >> 4) * 0.125);
-    // The terminal: any size, or one smaller than the program's 80 x 24.
+    // A console that shows any size, or one smaller than the program's 80 x 24.
     constexpr int terminals[][2] = {{0, 0}, {80, 20}, {40, 12}, {79, 24}};
-    fake::setTerminalSize(terminals[misc >> 2 & 3][0], terminals[misc >> 2 & 3][1]);
+    fake::limitScreenSize(terminals[misc >> 2 & 3][0], terminals[misc >> 2 & 3][1]);
     world.noise = readNoise(in);
 
     if (files & 2) memfs::putFile("COMMPORT.NUM", memory);

@@ -79,7 +79,7 @@ std::size_t keysLeft() { return keys.size(); }
 void leaveWhenKeysRunOut(bool leave) { operatorLeaves = leave; }
 void refuseResize(bool value) { refuse = value; }
 
-void setTerminalSize(int newColumns, int newRows) {
+void limitScreenSize(int newColumns, int newRows) {
     terminalColumns = newColumns;
     terminalRows = newRows;
 }
@@ -144,6 +144,10 @@ void consoleSeamDrawAll(const std::vector<Cell>& grid, int gridColumns, int grid
     columns = gridColumns;
     rows = gridRows;
     mirror = grid;
+}
+
+void consoleSeamScrollUp(const std::vector<Cell>& grid, int gridColumns, int gridRows) {
+    consoleSeamDrawAll(grid, gridColumns, gridRows);
 }
 
 void consoleSeamPlaceCursor(int row, int column, bool) {

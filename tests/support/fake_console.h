@@ -27,8 +27,9 @@ void leaveWhenKeysRunOut(bool leave);
 
 // The last size request is refused when set.
 void refuseResize(bool refuse);
-// A terminal of that size: larger requests are refused and get what fits.
-void setTerminalSize(int columns, int rows);
+// A console that cannot show more than that: larger requests are refused
+// and get what fits.
+void limitScreenSize(int columns, int rows);
 
 Cell mirrorCell(int row, int column);
 std::string mirrorRowText(int row);
