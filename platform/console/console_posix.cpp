@@ -148,15 +148,13 @@ void writeInHandler(int fd, const char* data, std::size_t size, int stallMs) {
     }
 }
 
-void onFatalSignal(int signalNumber) {
+void putTerminalBackOnSignal(int) {
     if (rawApplied) tcsetattr(keyboardFd, TCSANOW, &savedModes);
     if (signalOutputFd >= 0) {
         const int i = signalRestoreIndex;
         writeInHandler(signalOutputFd, signalRestore[i], signalRestoreLength[i], signalWriteBound);
     }
     if (screenFlags >= 0) fcntl(screenFd, F_SETFL, screenFlags);
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
 }
 
 // Stopping and continuing are taken up where the program waits or looks at
@@ -558,10 +556,7 @@ void attendToTerminal() {
 }
 
 void installHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onFatalSignal;
-    sigemptyset(&action.sa_mask);
-    forEachFatalSignal([&](int s) { sigaction(s, &action, nullptr); });
+    addFatalAction(putTerminalBackOnSignal);
     // No SA_RESTART: a resize wakes the wait it falls into, which redraws.
     struct sigaction resize {};
     resize.sa_handler = onResize;
@@ -592,7 +587,7 @@ void removeHandlers() {
     signal(SIGCONT, SIG_DFL);
     for (std::size_t i = 0; i < std::size(stopSignals); ++i)
         if (stopHandled[i]) signal(stopSignals[i], SIG_DFL);
-    forEachFatalSignal([](int s) { signal(s, SIG_DFL); });
+    removeFatalAction(putTerminalBackOnSignal);
 }
 
 // ---- Keyboard and waits.

@@ -48,7 +48,6 @@ volatile sig_atomic_t readyIndex = 0;
 volatile sig_atomic_t armed = 0;
 volatile sig_atomic_t rowTaken = 0;
 bool handlersInPlace = false;
-struct sigaction previousActions[NSIG];
 
 void makeFolders(const char* path) {
     char folder[PATH_MAX];
@@ -176,44 +175,23 @@ void writeSignalRow(int signalNumber) {
     appendToLog(pieces, 6);
 }
 
-void onFatalSignal(int signalNumber) {
-    // Only async-signal-safe calls here. The other fatal signals are held
-    // off meanwhile, so one row is written.
+void writeRowOnSignal(int signalNumber) {
+    // The other fatal signals are held off meanwhile, so one row is written.
     if (armed && !rowTaken) {
         rowTaken = 1;
         writeSignalRow(signalNumber);
     }
-    const struct sigaction& previous = previousActions[signalNumber];
-    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-        previous.sa_handler(signalNumber);
-    }
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
 }
 
 void putHandlersInPlace() {
-    struct sigaction ours {};
-    ours.sa_handler = onFatalSignal;
-    sigfillset(&ours.sa_mask);
-    forEachFatalSignal([&](int s) {
-        struct sigaction current {};
-        if (sigaction(s, nullptr, &current) != 0 || current.sa_handler == onFatalSignal) return;
-        // A signal the program ignores does not end it.
-        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) return;
-        previousActions[s] = current;
-        sigaction(s, &ours, nullptr);
-    });
+    addFatalAction(writeRowOnSignal);
     handlersInPlace = true;
 }
 
 void removeHandlers() {
     armed = 0;
     if (!handlersInPlace) return;
-    forEachFatalSignal([](int s) {
-        struct sigaction current {};
-        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == onFatalSignal)
-            sigaction(s, &previousActions[s], nullptr);
-    });
+    removeFatalAction(writeRowOnSignal);
     handlersInPlace = false;
 }
 

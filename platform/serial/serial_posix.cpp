@@ -111,7 +111,6 @@ bool readCounts(int fd, ErrorCounts& counts) {
 // ---- What a fatal signal puts back. Everything the handler reads is
 // written before signalFd names the port.
 
-struct sigaction previousActions[NSIG];
 volatile sig_atomic_t signalFd = -1;
 volatile sig_atomic_t signalLowLatency = 0;
 termios signalModes{};
@@ -128,25 +127,16 @@ void clearLowLatency(int fd) {
 #endif
 }
 
-void onFatalSignal(int signalNumber) {
-    // Only async-signal-safe calls here (the latency ioctl is a plain system call).
+void putPortBackOnSignal(int) {
+    // The latency ioctl is a plain system call.
     const int fd = signalFd;
-    if (fd >= 0) {
-        tcsetattr(fd, TCSANOW, &signalModes);
-        if (signalLowLatency) clearLowLatency(fd);
-        // Ours: left set, it would keep the port from the next opener for
-        // as long as anyone else has the device open.
-        ioctl(fd, TIOCNXCL);
-        if (signalLockPath[0] != '\0') unlink(signalLockPath);
-    }
-    // The console's handler puts the terminal back and re-raises.
-    const struct sigaction& previous = previousActions[signalNumber];
-    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-        previous.sa_handler(signalNumber);
-        return;
-    }
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
+    if (fd < 0) return;
+    tcsetattr(fd, TCSANOW, &signalModes);
+    if (signalLowLatency) clearLowLatency(fd);
+    // Ours: left set, it would keep the port from the next opener for as
+    // long as anyone else has the device open.
+    ioctl(fd, TIOCNXCL);
+    if (signalLockPath[0] != '\0') unlink(signalLockPath);
 }
 
 void guardAgainstSignals(int fd, const OpenPort& port) {
@@ -154,41 +144,14 @@ void guardAgainstSignals(int fd, const OpenPort& port) {
     signalModes = port.found;
     signalLowLatency = port.lowLatencySet;
     std::snprintf(signalLockPath, sizeof signalLockPath, "%s", port.lockPath.c_str());
-    struct sigaction ours {};
-    ours.sa_handler = onFatalSignal;
-    sigemptyset(&ours.sa_mask);
-    forEachFatalSignal([&](int s) {
-        struct sigaction current {};
-        if (sigaction(s, nullptr, &current) != 0 || current.sa_handler == onFatalSignal) return;
-        // A signal the program ignores does not end it.
-        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) return;
-        previousActions[s] = current;
-        sigaction(s, &ours, nullptr);
-    });
     std::atomic_signal_fence(std::memory_order_seq_cst);  // the copies above come first
     signalFd = fd;
+    addFatalAction(putPortBackOnSignal);
 }
 
 void releaseSignals() {
     signalFd = -1;
-    forEachFatalSignal([](int s) {
-        struct sigaction current {};
-        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == onFatalSignal)
-            sigaction(s, &previousActions[s], nullptr);
-    });
-}
-
-// The fatal signals another process can send; those a fault raises are
-// left alone, since a blocked fault signal kills at once.
-sigset_t blockAsynchronousSignals() {
-    sigset_t blocked, previous;
-    sigemptyset(&blocked);
-    forEachFatalSignal([&](int s) {
-        if (s != SIGSEGV && s != SIGBUS && s != SIGFPE && s != SIGILL && s != SIGTRAP && s != SIGSYS)
-            sigaddset(&blocked, s);
-    });
-    sigprocmask(SIG_BLOCK, &blocked, &previous);
-    return previous;
+    removeFatalAction(putPortBackOnSignal);
 }
 
 // ---- Settings, each change read back.
@@ -381,12 +344,12 @@ int serialSeamClose(SerialHandle handle) {
     // the restore waits until the port and the lock are back, so no signal
     // can end the process between the two.
     letOutputDrain(fd);
-    const sigset_t previousMask = blockAsynchronousSignals();
+    const sigset_t previousMask = blockFatalSignals();
     releaseDevice(fd, port);
     const int result = close(fd) == 0 ? 0 : failure(errno);
     releasePortLock(port.lockPath);
     if (signalFd == fd) releaseSignals();
-    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+    unblockFatalSignals(previousMask);
     return result;
 }
 

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/files/upload_log_seam.h"
 #include "platform/serial/serial_seam.h"
 
 // A device double that refuses: while `refusing`, tcsetattr either fails or
@@ -329,6 +330,39 @@ TEST_F(PtyPort, PortFoundIsPutBackOnClosingAndOnSigterm) {
         EXPECT_EQ(endOf(closer, 0), signalNumber);
         putBack(signalNumber);
     }
+}
+
+// The port closed and opened again (as before each try to reach the
+// controller) after the upload log has its row ready: a signal then still
+// puts the port and its lock back, writes the row once, and ends the run.
+TEST_F(PtyPort, SignalAfterThePortWasOpenedAgainPutsEverythingBack) {
+    const termios found = modesOf(spare);
+    char folder[] = "/tmp/fixqrv-log-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string log = std::string(folder) + "/uploads.csv";
+    const pid_t child = childThat([&] {
+        setenv("FIXQRV_LOG", log.c_str(), 1);
+        SerialHandle held;
+        SerialSettings fast;
+        fast.baudRate = 19200;
+        if (serialSeamOpen("COM3", held) != 0 || !uploadLogChooseFile()) _exit(1);
+        uploadLogPrepareFatalEnd("header\r\n", SignalRowParts{"start,", ",row,", "\r\n"}, 0);
+        serialSeamClose(held);
+        if (serialSeamOpen("COM3", held) != 0 || serialSeamWriteSettings(held, fast) != 0) _exit(1);
+    });
+    EXPECT_EQ(endOf(child, SIGTERM), SIGTERM);
+    const termios after = modesOf(spare);
+    EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
+    const std::string folderOfLocks = lockFolder();
+    if (!folderOfLocks.empty()) {
+        EXPECT_NE(access((folderOfLocks + "/LCK.." + slavePath.substr(slavePath.rfind('/') + 1)).c_str(), F_OK), 0);
+    }
+    const std::string row = fileText(log);
+    EXPECT_EQ(row.rfind("header\r\nstart,", 0), 0u) << row;
+    EXPECT_NE(row.find(",row,SIGTERM\r\n"), std::string::npos) << row;
+    EXPECT_EQ(row.find("start,", row.find("start,") + 1), std::string::npos) << "more than one row: " << row;
+    unlink(log.c_str());
+    rmdir(folder);
 }
 
 TEST_F(PtyPort, LockFilesAndOtherHoldersKeepThePort) {
