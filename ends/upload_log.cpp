@@ -90,7 +90,7 @@ void noteErrorOutcome(int errorNumber, const char* words) {
     quietly([&] {
         uploadRecord.outcome = RunOutcome::error;
         uploadRecord.errorNumber = errorNumber;
-        uploadRecord.message = "ERROR:  " + std::to_string(errorNumber);
+        uploadRecord.message = Text("ERROR:  ").append(std::to_string(errorNumber));
         if (*words != '\0') uploadRecord.message += Text(" ") + words;
     });
 }

@@ -160,6 +160,13 @@ SignalRowParts signalRowParts() {
     record.outcome = RunOutcome::signal;
     record.errorNumber = 0;
     const auto fields = fieldsOf(record);
-    return SignalRowParts{fields[start] + ",", "," + joined(fields, port, message) + ",",
-                          "," + fields[version] + "\r\n"};
+    // Appended to a comma rather than prefixed: GCC's -O3 warns falsely
+    // about a literal put before a string.
+    Text middle(1, ',');
+    middle += joined(fields, port, message);
+    middle += ',';
+    Text last(1, ',');
+    last += fields[version];
+    last += "\r\n";
+    return SignalRowParts{fields[start] + ",", middle, last};
 }
