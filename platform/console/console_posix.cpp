@@ -555,30 +555,28 @@ void attendToTerminal() {
     if (terminalResized) takeNewSize();
 }
 
+// Sets `handler` for `signalNumber`, with no other signal held meanwhile.
+void catchSignal(int signalNumber, void (*handler)(int), int flags) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = flags;
+    sigaction(signalNumber, &action, nullptr);
+}
+
 void installHandlers() {
     addFatalAction(putTerminalBackOnSignal);
     // No SA_RESTART: a resize wakes the wait it falls into, which redraws.
-    struct sigaction resize {};
-    resize.sa_handler = onResize;
-    sigemptyset(&resize.sa_mask);
-    sigaction(SIGWINCH, &resize, nullptr);
+    catchSignal(SIGWINCH, onResize, 0);
     // A stop the program was started to ignore stays ignored. No SA_RESTART
     // either: from the background, a terminal call that raises SIGTTOU would
     // otherwise raise it again for ever.
     for (std::size_t i = 0; i < std::size(stopSignals); ++i) {
         struct sigaction current {};
         stopHandled[i] = sigaction(stopSignals[i], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
-        if (!stopHandled[i]) continue;
-        struct sigaction stop {};
-        stop.sa_handler = onStop;
-        sigemptyset(&stop.sa_mask);
-        sigaction(stopSignals[i], &stop, nullptr);
+        if (stopHandled[i]) catchSignal(stopSignals[i], onStop, 0);
     }
-    struct sigaction resume {};
-    resume.sa_handler = onContinue;
-    sigemptyset(&resume.sa_mask);
-    resume.sa_flags = SA_RESTART;
-    sigaction(SIGCONT, &resume, nullptr);
+    catchSignal(SIGCONT, onContinue, SA_RESTART);
     signal(SIGPIPE, SIG_IGN);  // a vanished terminal makes writes fail, not kill us
 }
 
